@@ -1,0 +1,40 @@
+#include "app/page_flow.h"
+
+WizardStep NextWizardStep(WizardStep page, int32_t wizardState) {
+    switch (page) {
+    case WizardStep::Welcome:
+        // 0 (Cancel) and 5 (closed otherwise) end the program.
+        return (wizardState == 0 || wizardState == kWelcomeInitial) ? WizardStep::End
+                                                                    : WizardStep::DriveSelection;
+    case WizardStep::DriveSelection:
+        if (wizardState == kDriveBack) return WizardStep::DriveSelection;
+        if (wizardState == kDriveCreate) return WizardStep::Progress;
+        return WizardStep::End;
+    case WizardStep::Progress:
+        return wizardState == kProgressStopped ? WizardStep::DriveSelection : WizardStep::End;
+    case WizardStep::End:
+        break;
+    }
+    return WizardStep::End;
+}
+
+char SourceDriveFromModulePath(const char* path, unsigned length) {
+    if (length == 0 || path == nullptr) return static_cast<char>(0xFF);
+    unsigned char c = static_cast<unsigned char>(path[0]);
+    if (c > 0x60) c = static_cast<unsigned char>(c - 0x20);
+    return static_cast<char>(c);
+}
+
+bool IsWindows2000Version(unsigned major, unsigned minor) { return major == 5 && minor == 0; }
+
+uint32_t FlagsAfterAccept(uint32_t flags) { return flags | AgreementAccepted; }
+
+uint32_t FlagsAfterDecline(uint32_t) { return 0; }
+
+bool AgreementGatePasses(uint32_t flags) { return (flags & AgreementAccepted) != 0; }
+
+uint32_t SettingsWordFromBytes(const unsigned char* data, unsigned size) {
+    uint32_t word = 0;
+    for (unsigned i = 0; i < size && i < 4; ++i) word |= static_cast<uint32_t>(data[i]) << (8 * i);
+    return word;
+}

@@ -1,0 +1,92 @@
+// Entry point: shared state, the licence agreement gate, splash, welcome page and page loop.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdlib>
+
+#include "app/page_flow.h"
+#include "app/screens.h"
+#include "app/settings.h"
+#include "app/shared_state.h"
+#include "create/drive_page.h"
+#include "create/progress_page.h"
+#include "res/resource.h"
+#include "ui/page_chrome.h"
+
+namespace {
+
+// Runs one screen as a modal dialog; its result is what it leaves in WizardState.
+void RunDialog(int templateId, DLGPROC procedure) {
+    DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(templateId), nullptr, procedure, 0);
+}
+
+bool AllocateSharedBuffers() {
+    ScratchText = static_cast<char*>(calloc(kScratchTextSize, 1));
+    ImagePath = static_cast<char*>(calloc(kImagePathSize, 1));
+    ButtonSkinTable = static_cast<ButtonSkinList*>(calloc(1, sizeof(ButtonSkinList)));
+    if (ButtonSkinTable)
+        ButtonSkinTable->entries =
+            static_cast<ButtonSkin*>(calloc(kButtonSkinCapacity, sizeof(ButtonSkin)));
+    return ScratchText && ImagePath && ButtonSkinTable && ButtonSkinTable->entries;
+}
+
+void NoteWindowsVersion() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    GetVersionExA(&version);
+#pragma GCC diagnostic pop
+    IsWindows2000 = IsWindows2000Version(version.dwMajorVersion, version.dwMinorVersion) ? 1 : 0;
+}
+
+// The wizard's pages after the welcome page, until a page result ends the program.
+void RunPageLoop() {
+    WizardStep step = WizardStep::DriveSelection;
+    while (step != WizardStep::End) {
+        WizardState = 0;
+        if (step == WizardStep::DriveSelection) {
+            RunDialog(IDD_DRIVE_PAGE, DriveSelectionPage);
+        } else {
+            WaitForPreviousWorker();
+            RunDialog(IDD_PROGRESS_PAGE, ProgressPage);
+        }
+        step = NextWizardStep(step, WizardState);
+    }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    InitCommonControls();
+    if (!AllocateSharedBuffers()) {
+        MessageBoxA(nullptr, "Unable to start program due to insufficient memory", "Out of Memory",
+                    MB_ICONERROR);
+        return kExitFailed;
+    }
+    LoadLibraryA("RICHED32.DLL");  // registers the "RICHEDIT" class of the agreement screen
+
+    DWORD length = GetModuleFileNameA(nullptr, ScratchText, 2048);
+    SourceDrive = SourceDriveFromModulePath(ScratchText, length);
+    AppInstance = instance;
+    LoadPageChrome();
+    UsbMode = 1;
+    LoadSettings();
+
+    if (!AgreementGatePasses(SettingsFlags)) {
+        RunDialog(IDD_AGREEMENT, AgreementScreen);
+        SaveSettings();
+        if (!AgreementGatePasses(SettingsFlags)) return kExitFailed;
+    }
+
+    NoteWindowsVersion();
+    RunDialog(IDD_SPLASH, SplashScreen);
+
+    WizardState = kWelcomeInitial;
+    RunDialog(IDD_WELCOME_PAGE, WelcomePage);
+    if (NextWizardStep(WizardStep::Welcome, WizardState) != WizardStep::End) RunPageLoop();
+
+    WaitForPreviousWorker();
+    return kExitNormal;
+}

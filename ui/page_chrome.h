@@ -1,0 +1,54 @@
+// Look shared by the wizard pages: brushes, bitmaps, icons, skinned buttons, tooltips, help menu.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+extern HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;
+extern HBITMAP HelpImage, HelpPressedImage;
+extern HBITMAP RefreshImage, RefreshPressedImage, RefreshHoverImage, RefreshDisabledImage;
+
+struct SkinSpec {
+    uint32_t controlId;
+    HBITMAP* normal;
+    HBITMAP* pressed;
+    HBITMAP* disabled;
+    HBITMAP* hover;
+};
+
+struct TooltipSpec {
+    int controlId;
+    const char* text;
+};
+
+// Once at start-up: brushes and the shared bitmaps.
+void LoadPageChrome();
+
+// Common page set-up, split where pages run steps of their own in between:
+// Begin stores CurrentPage, loads the icons, builds HelpMenu and posts WM_SETICON;
+// End empties ButtonSkinTable, registers the page's skins and creates its tooltips.
+void InitPageChromeBegin(HWND page);
+void InitPageChromeEnd(HWND page, const SkinSpec* skins, int skinCount, const TooltipSpec* tips,
+                       int tipCount);
+
+void PostWindowIcons(HWND window);
+void BuildHelpMenu();
+
+// Skinned buttons.
+void RegisterButtonSkin(uint32_t controlId, HBITMAP normal, HBITMAP pressed, HBITMAP disabled,
+                        HBITMAP hover);
+void UpdateHover(uint32_t controlId, HWND page);
+void DrawSkinnedButton(uint32_t controlId, const DRAWITEMSTRUCT* item);
+void PollHover(HWND page);
+constexpr UINT_PTR HoverTimer = 1024;
+
+// Tooltips.
+HWND CreateTooltipWindow(HWND owner);
+void AddTooltip(int controlId, int secondControlId, HWND owner, const char* text, HWND tooltip);
+
+// Background answers: fill the client area white, optionally draw the drive panel, then the
+// title text (hidden under the title banner). Returns TRUE.
+BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title);
+
+// The help button's popup menu and its commands.
+void ShowHelpMenu(HWND page);

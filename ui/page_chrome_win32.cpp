@@ -1,0 +1,89 @@
+#include "ui/page_chrome.h"
+
+#include "app/shared_state.h"
+#include "res/resource.h"
+
+HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;
+HBITMAP HelpImage, HelpPressedImage;
+HBITMAP RefreshImage, RefreshPressedImage, RefreshHoverImage, RefreshDisabledImage;
+
+namespace {
+HBITMAP LoadBitmapResource(int id) {
+    return static_cast<HBITMAP>(
+        LoadImageA(AppInstance, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+}
+
+void DrawImage(HDC dc, HBITMAP image, int x, int y, int width, int height, int sourceWidth,
+               int sourceHeight) {
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, image);
+    StretchBlt(dc, x, y, width, height, memory, 0, 0, sourceWidth, sourceHeight, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+}  // namespace
+
+void LoadPageChrome() {
+    PanelBrush = CreateSolidBrush(RGB(245, 246, 246));
+    PageBrush = CreateSolidBrush(RGB(255, 255, 255));
+    PanelLeftImage = LoadBitmapResource(IDB_PANEL_LEFT);
+    PanelRightImage = LoadBitmapResource(IDB_PANEL_RIGHT);
+    PanelMiddleImage = LoadBitmapResource(IDB_PANEL_MIDDLE);
+    HelpImage = LoadBitmapResource(IDB_HELP);
+    HelpPressedImage = LoadBitmapResource(IDB_HELP_PRESSED);
+    RefreshPressedImage = LoadBitmapResource(IDB_REFRESH_PRESSED);
+    RefreshImage = LoadBitmapResource(IDB_REFRESH);
+    RefreshHoverImage = LoadBitmapResource(IDB_REFRESH_HOVER);
+    RefreshDisabledImage = LoadBitmapResource(IDB_REFRESH_DISABLED);
+}
+
+void PostWindowIcons(HWND window) {
+    PostMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(SmallIcon));
+    PostMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(BigIcon));
+}
+
+void BuildHelpMenu() {
+    HelpMenu = CreatePopupMenu();
+    InsertMenuA(HelpMenu, static_cast<UINT>(-1), MF_BYPOSITION | MF_STRING, 2, "User Guide");
+    InsertMenuA(HelpMenu, static_cast<UINT>(-1), MF_BYPOSITION | MF_STRING, 3, "Online Support");
+    InsertMenuA(HelpMenu, static_cast<UINT>(-1), MF_BYPOSITION | MF_STRING, 4, "E-Mail Support");
+    InsertMenuA(HelpMenu, static_cast<UINT>(-1), MF_SEPARATOR, 0, "");
+    InsertMenuA(HelpMenu, static_cast<UINT>(-1), MF_BYPOSITION | MF_STRING, 1, "About");
+}
+
+void InitPageChromeBegin(HWND page) {
+    CurrentPage = page;
+    SmallIcon = static_cast<HICON>(LoadImageA(AppInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
+                                              16, 16, LR_VGACOLOR | LR_LOADTRANSPARENT));
+    BigIcon = static_cast<HICON>(
+        LoadImageA(AppInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
+    BuildHelpMenu();
+    PostWindowIcons(page);
+}
+
+void InitPageChromeEnd(HWND page, const SkinSpec* skins, int skinCount, const TooltipSpec* tips,
+                       int tipCount) {
+    ButtonSkinTable->count = 0;
+    for (int i = 0; i < skinCount; ++i)
+        RegisterButtonSkin(skins[i].controlId, *skins[i].normal, *skins[i].pressed,
+                           *skins[i].disabled, *skins[i].hover);
+    HWND tooltip = CreateTooltipWindow(page);
+    for (int i = 0; i < tipCount; ++i) AddTooltip(tips[i].controlId, 0, page, tips[i].text, tooltip);
+}
+
+BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title) {
+    RECT client;
+    GetClientRect(page, &client);
+    FillRect(dc, &client, PageBrush);
+    if (drawPanel) {
+        DrawImage(dc, PanelLeftImage, 12, 71, 15, 140, 15, 140);
+        DrawImage(dc, PanelRightImage, 412, 71, 15, 140, 15, 140);
+        DrawImage(dc, PanelMiddleImage, 27, 71, 385, 140, 5, 140);
+    }
+    if (title) {
+        client.left += 15;
+        client.top += 10;
+        DrawTextA(dc, title, -1, &client, 0);
+    }
+    return TRUE;
+}
