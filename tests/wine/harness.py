@@ -1,0 +1,502 @@
+"""Test harness for running Halcyra Creator under Wine.
+
+A WineSession gives one test a private Wine prefix (copied from a base prefix that is made once
+per build folder), a private Xvfb display, a UI driver process inside that prefix, and helpers
+for the things the tests set up: removable drives backed by directories and files, registry
+values, test programs. Leaving the session ends every process of its prefix and its display and
+removes the prefix; a session left by an exception first saves a screenshot under out/failures.
+
+    from harness import WineSession
+    with WineSession("name") as s:
+        s.add_removable_drive("E", label="BACKUP")
+        program = s.start_program()
+        page = s.driver.wait_window("Halcyra Creator", control=1002)
+        s.driver.click(page, 1)
+        assert program.wait(30) == 0
+
+Environment: HALCYRA_WIN64_DIR (the x86_64 Windows build folder) and HALCYRA_SOURCE_DIR.
+"""
+
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+WINE64 = os.environ.get("HALCYRA_WINE64", "/usr/lib/wine/wine64")
+WINESERVER = os.environ.get("HALCYRA_WINESERVER", "/usr/lib/wine/wineserver64")
+if not os.path.exists(WINESERVER):
+    WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
+
+BUILD_DIR = os.environ.get("HALCYRA_WIN64_DIR", "")
+SOURCE_DIR = os.environ.get(
+    "HALCYRA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+SCREEN = (1024, 768)
+
+SETTINGS_KEY = r"Software\Halcyra\Halcyra"
+SETTINGS_VALUE = "Halcyra"
+REG_SZ = 1
+REG_BINARY = 3
+REG_DWORD = 4
+
+# Message box button ids, for answer().
+IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
+
+
+def exe_path(name):
+    """Path of an executable of the x86_64 build."""
+    path = os.path.join(BUILD_DIR, name)
+    if not os.path.exists(path):
+        raise RuntimeError("%s not built (HALCYRA_WIN64_DIR=%r)" % (name, BUILD_DIR))
+    return path
+
+
+def _base_env(prefix, display):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "DISPLAY": display,
+        "WINEARCH": "win64",
+    })
+    return env
+
+
+def _base_prefix():
+    """The prefix every session copies: made once per build folder, under a lock."""
+    root = os.path.join(BUILD_DIR or tempfile.gettempdir(), "wine-base")
+    prefix = os.path.join(root, "prefix")
+    os.makedirs(root, exist_ok=True)
+    with open(os.path.join(root, "lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.exists(os.path.join(root, "ready")):
+            shutil.rmtree(prefix, ignore_errors=True)
+            env = _base_env(prefix, "")
+            env.pop("DISPLAY")
+            subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+            subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+            fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+            for font in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
+                source = os.path.join("/usr/share/wine/fonts", font)
+                if os.path.exists(source):
+                    shutil.copy(source, fonts)
+            open(os.path.join(root, "ready"), "w").close()
+    return prefix
+
+
+class Xvfb:
+    """A private X display."""
+
+    def __init__(self):
+        self.number = None
+        self.process = None
+
+    def start(self):
+        for number in range(140, 400):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+                continue
+            process = subprocess.Popen(
+                ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                    self.number, self.process = number, process
+                    return ":%d" % number
+                if process.poll() is not None:
+                    break
+                time.sleep(0.05)
+            if process.poll() is None:
+                process.kill()
+        raise RuntimeError("no free X display")
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class UiDriver:
+    """Talks to uidriver.exe, which runs inside the session's prefix and desktop."""
+
+    def __init__(self, env):
+        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=env,
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+
+    def call(self, *fields):
+        line = "\t".join(str(f) for f in fields)
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        answer = self.process.stdout.readline()
+        if not answer:
+            raise DriverError("UI driver ended")
+        answer = answer.rstrip("\r\n")
+        if answer.startswith("ok"):
+            return _unescape(answer[3:])
+        raise DriverError("%s: %s" % (fields[0], answer))
+
+    def stop(self):
+        try:
+            self.process.stdin.write("quit\n")
+            self.process.stdin.flush()
+            self.process.wait(5)
+        except Exception:
+            self.process.kill()
+
+    # Windows
+    def wait_window(self, caption, control=0, timeout=15):
+        """Handle of a visible top-level window with this caption (and this control)."""
+        return int(self.call("wait_window", caption, control, int(timeout * 1000)))
+
+    def find_window(self, caption, control=0):
+        try:
+            return int(self.call("wait_window", caption, control, 0))
+        except DriverError:
+            return None
+
+    def wait_message_box(self, caption, timeout=15):
+        return int(self.call("wait_message_box", caption, int(timeout * 1000)))
+
+    def find_message_box(self, caption):
+        try:
+            return int(self.call("wait_message_box", caption, 0))
+        except DriverError:
+            return None
+
+    def wait_gone(self, window, timeout=15):
+        self.call("wait_gone", window, int(timeout * 1000))
+
+    def exists(self, window):
+        return self.call("exists", window) == "1"
+
+    def windows(self):
+        """(handle, class, caption) of every visible top-level window of other processes."""
+        return [tuple(item.split("|", 2)) for item in self.call("windows").split("\x1f") if item]
+
+    def children(self, window):
+        """(id, class, text, visible, enabled) of each child window."""
+        return [tuple(item.split("|", 4)) for item in self.call("children", window).split("\x1f") if item]
+
+    def window_text(self, window):
+        return self.call("window_text", window)
+
+    def rect(self, window):
+        return tuple(int(v) for v in self.call("rect", window).split())
+
+    # Controls
+    def text(self, window, control):
+        return self.call("text", window, control)
+
+    def enabled(self, window, control):
+        return self.call("enabled", window, control) == "1"
+
+    def visible(self, window, control):
+        return self.call("visible", window, control) == "1"
+
+    def checked(self, window, control):
+        return int(self.call("checked", window, control))
+
+    def click(self, window, control):
+        self.call("click", window, control)
+
+    def command(self, window, command_id):
+        """WM_COMMAND as the dialog manager sends it (1 for Enter, 2 for Escape)."""
+        self.call("command", window, command_id)
+
+    def post(self, window, message, wparam=0, lparam=0):
+        self.call("post", window, message, wparam, lparam)
+
+    def close(self, window):
+        """The close box: WM_SYSCOMMAND SC_CLOSE."""
+        self.call("close", window)
+
+    def combo_items(self, window, control):
+        return [item for item in self.call("combo_items", window, control).split("\x1f") if item]
+
+    def combo_selection(self, window, control):
+        return int(self.call("combo_selection", window, control))
+
+    def combo_select(self, window, control, index):
+        self.call("combo_select", window, control, index)
+
+    def progress_pos(self, window, control):
+        return int(self.call("progress", window, control))
+
+    def ping(self, window, timeout_ms=5000):
+        """Milliseconds the window's thread takes to answer a message."""
+        return int(self.call("ping", window, timeout_ms))
+
+    # Message boxes
+    def message_text(self, box):
+        return self.call("message_text", box)
+
+    def answer(self, box, answer):
+        """Presses a message box button: "yes", "no", "ok" or "cancel"."""
+        self.call("answer", box, answer)
+
+    def expect_message(self, caption, timeout=15):
+        """Waits for a message box and returns (handle, text)."""
+        box = self.wait_message_box(caption, timeout)
+        return box, self.message_text(box)
+
+    # Registry
+    def reg_get(self, root, key, value):
+        """(type, bytes) of a value, or None when it can't be read."""
+        try:
+            kind, data = self.call("reg_get", root, key, value).split(" ", 1)
+        except DriverError:
+            return None
+        return int(kind), bytes.fromhex(data)
+
+    def reg_set(self, root, key, value, kind, data):
+        if isinstance(data, str):
+            data = data.encode("latin-1") + b"\0"
+        self.call("reg_set", root, key, value, kind, data.hex())
+
+    def reg_delete_key(self, root, key):
+        self.call("reg_delete_key", root, key)
+
+
+def _unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            out.append({"n": "\n", "r": "\r", "t": "\t", "\\": "\\"}.get(nxt, nxt))
+            i += 2
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+class Program:
+    """A Windows program started in the session."""
+
+    def __init__(self, args, env, cwd=None):
+        self.process = subprocess.Popen(args, env=env, cwd=cwd, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+
+    def wait(self, timeout=30):
+        """The program's exit code."""
+        self.process.wait(timeout)
+        return self.process.returncode
+
+    def running(self):
+        return self.process.poll() is None
+
+    def output(self):
+        return self.process.stdout.read().decode("latin-1").replace("\r\n", "\n")
+
+
+class WineSession:
+    """A private prefix, display and UI driver for one test."""
+
+    def __init__(self, name, virtual_desktop=True, accept_agreement=False):
+        self.name = name
+        self.virtual_desktop = virtual_desktop
+        self.accept_agreement = accept_agreement
+        self.root = None
+        self.prefix = None
+        self.display = None
+        self.xvfb = Xvfb()
+        self.driver = None
+        self.env = None
+        self.programs = []
+        self.mounts = []
+        self.drive_links = []
+
+    # Lifetime
+    def __enter__(self):
+        base = _base_prefix()
+        self.root = tempfile.mkdtemp(prefix="halcyra-%s-" % self.name)
+        self.prefix = os.path.join(self.root, "prefix")
+        subprocess.run(["cp", "-a", base, self.prefix], check=True)
+        self.display = self.xvfb.start()
+        self.env = _base_env(self.prefix, self.display)
+        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
+        self.driver = UiDriver(self.env)
+        if self.virtual_desktop:
+            # Every program of the prefix then shares one desktop with window frames.
+            self.driver.reg_set("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
+            self.driver.reg_set("HKCU", r"Software\Wine\Explorer\Desktops", "Default", REG_SZ,
+                                "%dx%d" % SCREEN)
+            self.restart_driver()
+        if self.accept_agreement:
+            self.set_settings_word(0x1)
+        return self
+
+    def __exit__(self, kind, value, trace):
+        if kind is not None:
+            try:
+                folder = os.path.join(SOURCE_DIR, "out", "failures")
+                os.makedirs(folder, exist_ok=True)
+                self.screenshot(os.path.join(folder, "%s.png" % self.name))
+            except Exception:
+                pass
+        self.stop()
+        return False
+
+    def stop(self):
+        if self.driver:
+            self.driver.stop()
+            self.driver = None
+        if self.env:
+            subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        for program in self.programs:
+            if program.running():
+                program.process.kill()
+        self.xvfb.stop()
+        for mount in reversed(self.mounts):
+            subprocess.run(["umount", "-l", mount], stderr=subprocess.DEVNULL)
+        if self.root:
+            shutil.rmtree(self.root, ignore_errors=True)
+            self.root = None
+
+    def restart_driver(self):
+        """Starts the UI driver again (for example after the desktop settings changed)."""
+        self.driver.stop()
+        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
+        self.driver = UiDriver(self.env)
+
+    # Paths
+    def path(self, *parts):
+        """A path inside the session's own folder (outside the prefix)."""
+        return os.path.join(self.root, *parts)
+
+    def c_drive(self, *parts):
+        return os.path.join(self.prefix, "drive_c", *parts)
+
+    def dosdevices(self, name):
+        return os.path.join(self.prefix, "dosdevices", name)
+
+    # Programs
+    def install_program(self, directory=None, exe_name="HalcyraCreator.exe"):
+        """Copies the program into a folder (default C:\\Halcyra) and returns the Unix path."""
+        directory = directory or self.c_drive("Halcyra")
+        os.makedirs(directory, exist_ok=True)
+        target = os.path.join(directory, exe_name)
+        shutil.copy(exe_path("HalcyraCreator.exe"), target)
+        return target
+
+    def start_program(self, windows_path=r"C:\Halcyra\HalcyraCreator.exe", env=None):
+        """Starts the program as a user would, from a Windows path inside the prefix."""
+        if windows_path == r"C:\Halcyra\HalcyraCreator.exe":
+            self.install_program()
+        run_env = dict(self.env)
+        run_env.update(env or {})
+        program = Program([WINE64, windows_path], run_env, cwd=self.root)
+        self.programs.append(program)
+        return program
+
+    def start_tool(self, name, args=(), env=None):
+        """Starts a test program of the build (tests/wine/tools) without waiting."""
+        run_env = dict(self.env)
+        run_env.update(env or {})
+        program = Program([WINE64, exe_path(name)] + list(args), run_env, cwd=self.root)
+        self.programs.append(program)
+        return program
+
+    def run_tool(self, name, args=(), env=None, timeout=120):
+        """Runs a test program to its end; returns (exit code, standard output)."""
+        program = self.start_tool(name, args, env)
+        out, _ = program.process.communicate(timeout=timeout)
+        return program.process.returncode, out.decode("latin-1").replace("\r\n", "\n")
+
+    # Settings
+    def set_settings_word(self, word):
+        self.driver.reg_set("HKLM", SETTINGS_KEY, SETTINGS_VALUE, REG_BINARY, word.to_bytes(4, "little"))
+
+    def settings_value(self):
+        """(type, bytes) of the stored option word, or None."""
+        return self.driver.reg_get("HKLM", SETTINGS_KEY, SETTINGS_VALUE)
+
+    # Drives
+    def add_removable_drive(self, letter, directory=None, label=None, volume_file=None,
+                            disk_file=None, disk_number=1, size_bytes=None):
+        """Makes drive `letter` a removable drive backed by a directory.
+
+        label: written where Wine reads volume labels (.windows-label; Wine ignores it while a
+        volume_file is linked). volume_file: what \\\\.\\X: opens. disk_file: what
+        \\\\.\\PHYSICALDRIVE<disk_number> opens. size_bytes: back the directory by a tmpfs of
+        exactly that size, so that the drive reports it as its total. Returns the directory.
+        """
+        letter = letter.lower()
+        directory = directory or self.path("drive_" + letter)
+        os.makedirs(directory, exist_ok=True)
+        if size_bytes is not None:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size_bytes, "tmpfs", directory],
+                           check=True)
+            self.mounts.append(directory)
+        if label is not None:
+            with open(os.path.join(directory, ".windows-label"), "w") as f:
+                f.write(label)
+        self._link(letter + ":", directory)
+        if volume_file:
+            self._link(letter + "::", volume_file)
+        if disk_file:
+            self._link("physicaldrive%d" % disk_number, disk_file)
+        self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter + ":", REG_SZ, "floppy")
+        return directory
+
+    def set_drive_type(self, letter, kind):
+        """Wine's drive type for a letter: "floppy" (removable), "hd", "cdrom", "network"."""
+        self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter.lower() + ":", REG_SZ, kind)
+
+    def link_device(self, name, target):
+        """Links a dosdevices entry (e.g. "e::" or "physicaldrive1") to a file or directory."""
+        self._link(name, target)
+
+    def unlink_device(self, name):
+        path = self.dosdevices(name)
+        if os.path.islink(path) or os.path.exists(path):
+            os.unlink(path)
+
+    def _link(self, name, target):
+        path = self.dosdevices(name)
+        if os.path.islink(path) or os.path.exists(path):
+            os.unlink(path)
+        os.symlink(target, path)
+
+    # Screen
+    def screenshot(self, path):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        subprocess.run(["import", "-display", self.display, "-window", "root", path],
+                       check=True, timeout=30, stderr=subprocess.DEVNULL)
+        return path
+
+    def click_at(self, x, y):
+        """A real mouse click at screen coordinates."""
+        env = dict(self.env)
+        subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], env=env, check=True)
+
+    def key(self, *keys):
+        env = dict(self.env)
+        subprocess.run(["xdotool", "key"] + list(keys), env=env, check=True)
+
+
+def wait_until(predicate, timeout=10, interval=0.1, message="condition"):
+    """Polls until predicate() is true; raises AssertionError after timeout seconds."""
+    deadline = time.time() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.time() > deadline:
+            raise AssertionError("timed out waiting for " + message)
+        time.sleep(interval)
