@@ -1,28 +1,168 @@
-// Drive selection page (template 101). Navigation only for now.
+// Drive selection page (template 101): the user picks the removable drive to overwrite and
+// confirms that its data will be destroyed.
+#include <cstdint>
+#include <cstdio>
+
 #include "app/page_flow.h"
 #include "app/shared_state.h"
 #include "create/drive_page.h"
+#include "drives/drive_scan.h"
 #include "res/resource.h"
+#include "ui/page_chrome.h"
+
+// 1 until the intro message has been shown once in this process.
+uint8_t IntroPending = 1;
+
+namespace {
+
+const char kIntroText[] =
+    "Halcyra will be downloaded and written to a USB Flash Drive. A computer can then be started "
+    "with the Halcyra USB Flash Drive.\r\nPlease select a USB device to write Halcyra to.";
+const char kSameDriveText[] =
+    "The target removable device and the source removable device cannot be the same. Please move "
+    "the Halcyra installation file to another drive or select a different removable device to "
+    "write the software to.";
+const char kWarningFormat[] =
+    "WARNING. Halcyra will be written to Disk %c:. All data on this disk will be permanently "
+    "destroyed. Are you sure you want to proceed?";
+
+const SkinSpec kSkins[] = {
+    {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
+    {IDC_REFRESH, &RefreshImage, &RefreshPressedImage, &RefreshDisabledImage, &RefreshHoverImage},
+};
+const TooltipSpec kTooltips[] = {
+    {IDC_CANCEL_PAGE, "Cancel"},
+    {IDCANCEL, "Back"},
+    {IDC_EXTRACT_ISO, "Extract the ISO file"},
+    {IDOK, "Create Halcyra"},
+    {IDC_HELP_BUTTON, "Open Help"},
+    {IDC_REFRESH, "Refresh Drives"},
+};
+
+// Controls a confirmed Create takes away from the user, in the order they go.
+const int kCommitControls[] = {IDOK,           IDCANCEL,       IDC_EXTRACT_ISO, IDC_REFRESH,
+                               IDC_DRIVE_LIST, IDC_MODE_USB,   IDC_MODE_ISO};
+
+constexpr UINT kRedrawAll = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ERASENOW;
+
+void ClosePage(HWND page, int32_t result) {
+    WizardState = result;
+    PostMessageA(page, WM_CLOSE, 0, 0);
+}
+
+// Chrome, error mode, the first scan and the hover timer.
+INT_PTR OnInitDialog(HWND page) {
+    InitPageChromeBegin(page);
+    // Drives without a medium must fail the scan's queries quietly, without a system box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    CheckDlgButton(page, IDC_FORMAT_DISK, BST_CHECKED);
+    // The refresh button takes the size of its images.
+    SetWindowPos(GetDlgItem(page, IDC_REFRESH), nullptr, 0, 0, 33, 27, SWP_NOMOVE | SWP_NOZORDER);
+    CheckDlgButton(page, IDC_MODE_ISO, BST_CHECKED);  // hidden; the mode lives in UsbMode
+    DriveScan();
+    SyncFormatOption();
+    InitPageChromeEnd(page, kSkins, 2, kTooltips, 6);
+    SetTimer(page, HoverTimer, 500, nullptr);
+    return FALSE;
+}
+
+// The intro message, on the first showing of the page in this process.
+void OnWindowPosChanged(HWND page, const WINDOWPOS* position) {
+    if (!IntroPending || !(position->flags & SWP_SHOWWINDOW)) return;
+    MessageBoxA(page, kIntroText, "Halcyra", MB_OK);
+    IntroPending = 0;
+}
+
+// Create: confirm the chosen drive, then hand it to the progress page.
+void OnCreate(HWND page) {
+    // A disabled Create (no drive listed, or already committed) is not acted on.
+    if (!IsWindowEnabled(GetDlgItem(page, IDOK))) return;
+    GetDlgItemTextA(page, IDC_DRIVE_LIST, ScratchText, 100);
+    TargetDrive = ScratchText[0];
+    if (TargetDrive == SourceDrive) {
+        MessageBoxA(page, kSameDriveText, "Installation", MB_ICONINFORMATION);
+        return;
+    }
+    sprintf(ScratchText, kWarningFormat, TargetDrive);
+    if (MessageBoxA(page, ScratchText, "Are you sure?", MB_ICONWARNING | MB_YESNO) != IDYES)
+        return;
+
+    for (int id : kCommitControls) EnableWindow(GetDlgItem(page, id), FALSE);
+    HMENU menu = GetSystemMenu(page, FALSE);
+    if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    if (UsbMode != 1) return;  // a write in ISO mode is not offered
+    EnableWindow(GetDlgItem(page, IDC_FORMAT_DISK), FALSE);
+    ClosePage(page, kDriveCreate);
+}
+
+// The hidden mode radios: relabel the page for the chosen mode and repaint it at once.
+void SwitchMode(HWND page, uint8_t usbMode) {
+    UsbMode = usbMode;
+    SetDlgItemTextA(page, IDC_DRIVE_LABEL, usbMode ? "USB Flash Device:" : "Recording Device:");
+    SetDlgItemTextA(page, IDOK, "Create");
+    ShowWindow(GetDlgItem(page, IDC_EXTRACT_ISO), usbMode ? SW_HIDE : SW_SHOW);
+    ShowWindow(GetDlgItem(page, IDC_FORMAT_DISK), usbMode ? SW_SHOW : SW_HIDE);
+    RedrawWindow(page, nullptr, nullptr, kRedrawAll);
+    if (usbMode) DriveScan();
+}
+
+// Selection changes of the drive list, button clicks, Enter and Escape.
+void OnCommand(HWND page, int id, int code) {
+    if (code == CBN_SELCHANGE && id == IDC_DRIVE_LIST && UsbMode == 1) SyncFormatOption();
+    if (code != 0) return;
+    switch (id) {
+    case IDOK: OnCreate(page); break;
+    case IDCANCEL: ClosePage(page, kDriveBack); break;
+    case IDC_CANCEL_PAGE: ClosePage(page, kDriveCancel); break;
+    case IDC_EXTRACT_ISO: break;  // the ISO export is not built yet
+    case IDC_MODE_ISO: SwitchMode(page, 0); break;
+    case IDC_MODE_USB: SwitchMode(page, 1); break;
+    case IDC_REFRESH:
+        if (UsbMode == 1) DriveScan();
+        break;
+    case IDC_HELP_BUTTON: ShowHelpMenu(page); break;
+    default: break;
+    }
+}
+
+// Statics draw straight over the page and the panel; the status line gets the panel colour.
+INT_PTR OnCtlColorStatic(HDC dc, HWND control) {
+    SetBkMode(dc, TRANSPARENT);
+    if (GetDlgCtrlID(control) == IDC_DRIVE_STATUS) return reinterpret_cast<INT_PTR>(PanelBrush);
+    return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+}
+
+}  // namespace
 
 INT_PTR CALLBACK DriveSelectionPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        CurrentPage = page;
-        return FALSE;
-    case WM_COMMAND:
-        if (HIWORD(wParam) != 0) return 0;
-        switch (LOWORD(wParam)) {
-        case IDOK: WizardState = kDriveCreate; PostMessageA(page, WM_CLOSE, 0, 0); break;
-        case IDCANCEL: WizardState = kDriveBack; PostMessageA(page, WM_CLOSE, 0, 0); break;
-        case IDC_CANCEL_PAGE: WizardState = kDriveCancel; PostMessageA(page, WM_CLOSE, 0, 0); break;
-        default: break;
-        }
+        return OnInitDialog(page);
+    case WM_WINDOWPOSCHANGED:
+        OnWindowPosChanged(page, reinterpret_cast<const WINDOWPOS*>(lParam));
         return 0;
+    case WM_COMMAND:
+        OnCommand(page, LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == HoverTimer) PollHover(page);
+        return 0;
+    case WM_ERASEBKGND:
+        return PaintPageBackground(page, reinterpret_cast<HDC>(wParam), true, "Create Halcyra");
+    case WM_DRAWITEM:
+        DrawSkinnedButton(static_cast<uint32_t>(wParam),
+                          reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return FALSE;
+    case WM_CTLCOLORDLG:
+        return reinterpret_cast<INT_PTR>(PageBrush);
+    case WM_CTLCOLORSTATIC:
+        return OnCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
     case WM_CLOSE:
     case WM_DESTROY:
     case WM_QUERYENDSESSION:
+        // The default procedure destroys the page on WM_CLOSE, which ends its modal run.
         DefWindowProcA(CurrentPage, message, wParam, lParam);
-        return TRUE;
+        return 0;
     default:
         return 0;
     }
