@@ -46,3 +46,14 @@ extern HICON BigIcon;
 extern HMENU HelpMenu;
 extern HBRUSH PageBrush;
 extern HBRUSH PanelBrush;
+
+// The progress page that the current creation run belongs to: stored by the page before it
+// starts its worker and cleared when the page is destroyed. Code on the worker thread (the
+// download and the writer) takes the page from here once, at its start, and before every
+// control update, message box, WM_CLOSE or WizardState store checks that RunPage still holds
+// that page; once it doesn't, the run does nothing more to any window or to WizardState, so
+// nothing of it reaches a later page. The texts of a run are built in the worker's own
+// buffers, never in ScratchText, which the main thread uses for the pages that follow.
+// Only one worker exists at a time: a new progress page opens only after the previous worker
+// has stopped (WaitForPreviousWorker).
+extern std::atomic<HWND> RunPage;

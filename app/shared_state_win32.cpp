@@ -22,3 +22,5 @@ HICON BigIcon = nullptr;
 HMENU HelpMenu = nullptr;
 HBRUSH PageBrush = nullptr;
 HBRUSH PanelBrush = nullptr;
+
+std::atomic<HWND> RunPage{nullptr};
