@@ -31,7 +31,9 @@ void OnInitDialog(HWND screen) {
     SendMessageA(text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
     SendMessageA(text, EM_SETTEXTMODE, TM_RICHTEXT, 0);
     SendMessageA(text, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(AgreementText(nullptr)));
-    ShowWindow(screen, SW_SHOWMAXIMIZED);
+    // Shown as a normal window, not maximized: a maximized window would be restored to the
+    // template's size when the dialog manager activates it, undoing the placement below.
+    ShowWindow(screen, SW_SHOW);
     RECT desktop;
     GetClientRect(GetDesktopWindow(), &desktop);
     Place(screen, AgreementWindowPlacement(desktop.right, desktop.bottom));

@@ -153,6 +153,11 @@ class UiDriver:
             self.process.wait(5)
         except Exception:
             self.process.kill()
+        for stream in (self.process.stdin, self.process.stdout):
+            try:
+                stream.close()
+            except Exception:
+                pass
 
     # Windows
     def wait_window(self, caption, control=0, timeout=15):
@@ -359,6 +364,9 @@ class WineSession:
         for program in self.programs:
             if program.running():
                 program.process.kill()
+                program.process.wait()
+            if program.process.stdout:
+                program.process.stdout.close()
         self.xvfb.stop()
         for mount in reversed(self.mounts):
             subprocess.run(["umount", "-l", mount], stderr=subprocess.DEVNULL)
