@@ -1,9 +1,14 @@
 // Licence agreement screen (template 136): shows the agreement, Accept or Decline.
 #include "app/shared_state.h"
 
+#include <commdlg.h>
 #include <richedit.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "app/agreement_layout.h"
+#include "app/agreement_print.h"
 #include "app/page_flow.h"
 #include "app/screens.h"
 #include "res/resource.h"
@@ -50,8 +55,111 @@ void OnSize(HWND screen) {
               AgreementControlPlacement(static_cast<AgreementControl>(c), client.right, client.bottom));
 }
 
+// Asks for a file and writes the agreement block into it, byte for byte.
+void OnSave(HWND screen) {
+    char* filter = ScratchText + 1000;
+    snprintf(filter, 1000, "Rich Text Files%c*.rtf%cAll Files%c*.*%c%c", 0, 0, 0, 0, 0);
+    strcpy(ScratchText, "Halcyra_License.rtf");
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = screen;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = ScratchText;
+    dialog.nMaxFile = 260;
+    dialog.lpstrTitle = "Please select where to save file";
+    dialog.Flags = OFN_HIDEREADONLY;
+    dialog.lpstrDefExt = "rtf";
+    if (!GetSaveFileNameA(&dialog)) return;
+
+    if (FILE* existing = fopen(ScratchText, "rb")) {
+        fclose(existing);
+        const size_t pathLength = strlen(ScratchText);
+        strcat(ScratchText, " already exists!\r\nDo you wish to overwrite the file?");
+        if (MessageBoxA(nullptr, ScratchText, "File already exists",
+                        MB_SETFOREGROUND | MB_ICONWARNING | MB_YESNO) == IDNO)
+            return;
+        ScratchText[pathLength] = 0;
+    }
+    FILE* file = fopen(ScratchText, "wb+");
+    if (!file) {
+        MessageBoxA(screen, "An error occured saving the file.", "File Error",
+                    MB_SETFOREGROUND | MB_ICONWARNING);
+        return;
+    }
+    DWORD size = 0;
+    const char* block = AgreementText(&size);
+    const bool written = fwrite(block, 1, size, file) == size;
+    const bool closed = fclose(file) == 0;
+    // A short write (a full disk) is reported instead of claiming success.
+    if (!written || !closed) {
+        MessageBoxA(screen, "An error occured saving the file.", "File Error",
+                    MB_SETFOREGROUND | MB_ICONWARNING);
+        return;
+    }
+    MessageBoxA(nullptr, "License file has been created successfully.", "License file created",
+                MB_ICONINFORMATION);
+}
+
+// Prints the agreement as plain text, one rich edit line per printed line, in each copy.
+void OnPrint(HWND screen) {
+    PRINTDLGA dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION | PD_HIDEPRINTTOFILE;
+    dialog.nMinPage = 1;
+    dialog.nMaxPage = 1;
+    dialog.nCopies = 1;
+    if (!PrintDlgA(&dialog)) return;
+    HDC printer = dialog.hDC;
+    DOCINFOA document = {};
+    document.cbSize = sizeof(document);
+    document.lpszDocName = "Halcyra Creator";
+    const int width = GetDeviceCaps(printer, PHYSICALWIDTH);
+    const int height = GetDeviceCaps(printer, PHYSICALHEIGHT);
+    const int offsetX = GetDeviceCaps(printer, PHYSICALOFFSETX);
+    const int offsetY = GetDeviceCaps(printer, PHYSICALOFFSETY);
+    HFONT font = CreateFontA(0, PrintFontWidth(width, offsetX), 0, 0, FW_THIN, FALSE, FALSE,
+                             FALSE, ANSI_CHARSET, 0, 0, 0, 0, "Arial");
+    HGDIOBJ oldFont = SelectObject(printer, font);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(printer, &metrics);
+    const int advance = metrics.tmHeight + metrics.tmExternalLeading;
+
+    HWND text = GetDlgItem(screen, IDC_AGREEMENT_EDIT);
+    const int lineCount = static_cast<int>(SendMessageA(text, EM_GETLINECOUNT, 0, 0));
+    const std::vector<PrintedLine> plan = PlanPrintedLines(lineCount, advance, height, offsetY);
+    StartDocA(printer, &document);
+    for (int copy = 0; copy < dialog.nCopies; ++copy) {
+        StartPage(printer);
+        for (int line = 0; line < lineCount; ++line) {
+            if (line > 0 && plan[line].page != plan[line - 1].page) {
+                EndPage(printer);
+                StartPage(printer);
+            }
+            *reinterpret_cast<WORD*>(ScratchText) = static_cast<WORD>(kScratchTextSize - 1);
+            const int length = static_cast<int>(
+                SendMessageA(text, EM_GETLINE, line, reinterpret_cast<LPARAM>(ScratchText)));
+            RECT area = {offsetX, plan[line].top, width - 4 * offsetX, height};
+            DrawTextA(printer, ScratchText, length, &area, DT_VCENTER);
+        }
+        EndPage(printer);
+    }
+    EndDoc(printer);
+    SelectObject(printer, oldFont);
+    DeleteObject(font);
+    DeleteDC(printer);
+}
+
 // Accept and Decline change the option word in memory; start-up stores it.
 void OnCommand(HWND screen, int id) {
+    if (id == IDC_SAVE_AGREEMENT) {
+        OnSave(screen);
+        return;
+    }
+    if (id == IDC_PRINT_AGREEMENT) {
+        OnPrint(screen);
+        return;
+    }
     if (id == IDC_ACCEPT) {
         SettingsFlags = FlagsAfterAccept(SettingsFlags);
         PostMessageA(screen, WM_CLOSE, 0, 0);

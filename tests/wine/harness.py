@@ -203,6 +203,9 @@ class UiDriver:
     def text(self, window, control):
         return self.call("text", window, control)
 
+    def set_text(self, window, control, text):
+        self.call("set_text", window, control, text)
+
     def enabled(self, window, control):
         return self.call("enabled", window, control) == "1"
 

@@ -212,6 +212,17 @@ std::string Run(const std::vector<std::string>& f) {
         HWND c = control(1, 2);
         return c ? "ok " + Escape(WindowText(c)) : "err no control";
     }
+    if (command == "set_text") {  // window, control id, text
+        HWND c = control(1, 2);
+        if (!c) return "err no control";
+        int size = MultiByteToWideChar(CP_ACP, 0, arg(3).c_str(), -1, nullptr, 0);
+        std::wstring wide(size, L'\0');
+        MultiByteToWideChar(CP_ACP, 0, arg(3).c_str(), -1, &wide[0], size);
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), SMTO_BLOCK,
+                            5000, &ignored);
+        return "ok";
+    }
     if (command == "enabled" || command == "visible" || command == "checked") {
         HWND c = control(1, 2);
         if (!c) return "err no control";
