@@ -6,6 +6,8 @@
 # with a transparency mask.
 #
 # Usage: tools/make_art.sh [output folder]     (default: res/art)
+#        ART_SHEET=sheet.png tools/make_art.sh  also renders a contact sheet of
+#        every image at twice its size, for review.
 # Needs ImageMagick 6 (/usr/bin/convert), the DejaVu fonts and python3.
 set -euo pipefail
 
@@ -15,7 +17,6 @@ SANS=$FONTS/DejaVuSans.ttf
 BOLD=$FONTS/DejaVuSans-Bold.ttf
 COND=$FONTS/DejaVuSansCondensed.ttf
 CONDBOLD=$FONTS/DejaVuSansCondensed-Bold.ttf
-LIGHT=$FONTS/DejaVuSans-ExtraLight.ttf
 OBLIQUE=$FONTS/DejaVuSans-Oblique.ttf
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,7 +28,6 @@ mkdir -p "$OUT"
 # Palette shared by all pictures.
 NAVY='#0E3F78'
 BLUE='#1E63B0'
-SKY='#5AAEEE'
 ORANGE='#F08A12'
 DARK_ORANGE='#B85208'
 INK='#3C4550'
@@ -317,8 +317,6 @@ def text(x, y, s, font, size, fill):
               "-gravity", "northwest", "-annotate", "+%d+%d" % (x, y), s])
 def rect(x0, y0, x1, y1, fill):
     draw(fill, "rectangle %d,%d %d,%d" % (x0, y0, x1, y1))
-def hline(x0, x1, y, colour):
-    draw(colour, "line %d,%d %d,%d" % (x0, y, x1, y), colour)
 def vline(x, y0, y1, colour):
     draw(colour, "line %d,%d %d,%d" % (x, y0, x, y1), colour)
 
@@ -350,10 +348,10 @@ text(110, 18, "Apply", condbold, 7.5, "#2B3A4C")
 
 # Operations list on the left.
 text(9, 32, "Operations", condbold, 7.5, "#1E4F86")
-items = [("Create", "#F08A12"), ("Resize / Move", "#1E63B0"), ("Copy", "#6D7C8E"),
+items = [("Create", "#F08A12"), ("Resize / Move", "#1E63B0"),
          ("Back up", "#2E9E40"), ("Recover", "#1FA39A")]
 for i, (name, colour) in enumerate(items):
-    y = 43 + i * 8
+    y = 43 + i * 9
     if i == 1:
         rect(6, y - 1, 83, y + 7, "#CFE1F5")
     rect(10, y + 2, 13, y + 5, colour)
@@ -414,5 +412,110 @@ $C -size 412x96 xc:white "$T/sp_shadow.png" -composite \
     -fill '#2E9E40' -draw 'rectangle 8,83 11,86' -fill '#AEB8C4' -draw 'rectangle 15,84 70,85' \
     "${SP_DRAW[@]}" "$T/suite_picture.png"
 write_bmp "$T/suite_picture.png" suite_picture.bmp 412x96
+
+# ---------------------------------------------------------------------------
+# splash.bmp (499 x 147): deep blue field with faint disk tracks, the logo, the
+# wordmark "Halcyra", "Creator", a line about the suite and the maker's name.
+# The outermost 2 pixels of each side are cut off on screen, so nothing
+# important lies there.
+logo_at 112 "$T/logo112.png"
+$C -size 147x499 gradient:'#1B5FA6'-'#0A2B55' -rotate -90 "$T/sp_bg_h.png"
+$C -size 499x147 gradient:'rgba(255,255,255,0.10)'-'rgba(0,0,0,0.18)' "$T/sp_bg_v.png"
+$C -size 499x147 xc:none -fill none -stroke 'rgba(255,255,255,0.07)' -strokewidth 10 \
+    -draw 'circle 430,70 430,-30' -draw 'circle 430,70 430,10' -draw 'circle 430,70 430,45' \
+    -stroke 'rgba(255,255,255,0.045)' -strokewidth 3 \
+    -draw 'circle 430,70 430,-60' -draw 'circle 430,70 430,-10' -draw 'circle 430,70 430,28' \
+    -stroke 'rgba(255,255,255,0.09)' -strokewidth 4 -draw 'circle 430,70 430,58' "$T/sp_rings.png"
+$C "$T/logo112.png" -background '#000814' -shadow 55x3+2+3 "$T/sp_logo_shadow.png"
+$C "$T/sp_bg_h.png" "$T/sp_bg_v.png" -composite "$T/sp_rings.png" -composite \
+    "$T/sp_logo_shadow.png" -geometry +16+18 -composite "$T/logo112.png" -geometry +18+17 -composite \
+    -font "$BOLD" -pointsize 52 -gravity northwest \
+    -fill 'rgba(0,10,30,0.45)' -annotate +150+14 'Halcyra' -fill white -annotate +148+12 'Halcyra' \
+    -font "$SANS" -pointsize 30 -fill "#FFA43A" -annotate +153+72 'Creator' \
+    -fill 'rgba(255,255,255,0.35)' -draw 'rectangle 153,110 480,110' \
+    -font "$SANS" -pointsize 11 -fill '#D6E6F7' -annotate +153+114 'USB boot media for the Halcyra disk-management suite' \
+    -font "$SANS" -pointsize 9 -fill 'rgba(214,230,247,0.70)' -gravity southeast -annotate +12+6 'Quorvane Software' \
+    -fill "$ORANGE" -draw 'rectangle 0,144 498,146' "$T/splash.png"
+write_bmp "$T/splash.png" splash.bmp 499x147
+
+# ---------------------------------------------------------------------------
+# app.ico: the logo at 48, 32 and 16 pixels, each a 24-bit image with a 1-bit
+# transparency mask. Half-covered edge pixels are kept, blended onto light grey
+# so that they suit both light and dark captions.
+for s in 48 32 16; do
+    logo_at $s "$T/icon$s.png"
+    $C "$T/icon$s.png" -channel A -threshold 50% +channel "$T/icon${s}_a.png"
+    $C "$T/icon$s.png" -background '#C0C0C0' -alpha remove -alpha off -depth 8 "rgb:$T/icon$s.rgb"
+    $C "$T/icon${s}_a.png" -alpha extract -depth 8 "gray:$T/icon$s.mask"
+done
+python3 - "$OUT/app.ico" "$T" <<'PY'
+import struct, sys
+out_path, tmp = sys.argv[1:3]
+images = []
+for size in (48, 32, 16):
+    rgb = open("%s/icon%d.rgb" % (tmp, size), "rb").read()
+    alpha = open("%s/icon%d.mask" % (tmp, size), "rb").read()
+    assert len(rgb) == size * size * 3 and len(alpha) == size * size
+    xor_rows, and_rows = [], []
+    for y in reversed(range(size)):  # bottom-up rows
+        row = bytearray()
+        mask_row = bytearray((size + 31) // 32 * 4)
+        for x in range(size):
+            i = y * size + x
+            if alpha[i] >= 128:
+                r, g, b = rgb[3 * i:3 * i + 3]
+                row += bytes((b, g, r))
+            else:  # transparent: black colour, mask bit set
+                row += b"\0\0\0"
+                mask_row[x // 8] |= 0x80 >> (x % 8)
+        row += b"\0" * (-len(row) % 4)
+        xor_rows.append(bytes(row))
+        and_rows.append(bytes(mask_row))
+    pixels = b"".join(xor_rows) + b"".join(and_rows)
+    header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 24, 0, len(pixels), 0, 0, 0, 0)
+    images.append((size, header + pixels))
+data = struct.pack("<HHH", 0, 1, len(images))
+offset = 6 + 16 * len(images)
+for size, blob in images:
+    data += struct.pack("<BBBBHHII", size, size, 0, 0, 1, 24, len(blob), offset)
+    offset += len(blob)
+data += b"".join(blob for _, blob in images)
+open(out_path, "wb").write(data)
+PY
+
+# ---------------------------------------------------------------------------
+# Contact sheet for review: every image at twice its size, plus the panel as
+# the drive selection page assembles it (left end, middle stretched, right end).
+if [ -n "${ART_SHEET:-}" ]; then
+    # One card: the image at 200 % in a thin frame, its name below. $1 image, $2 name, $3 result.
+    card() {
+        $C \( "$1" -background '#3A6EA5' -alpha remove -alpha off -scale 200% \
+              -bordercolor '#9AA3AD' -border 1 \) \
+           \( -background none -fill '#333333' -font "$SANS" -pointsize 12 label:"$2" \) \
+           -background none -gravity center -append -bordercolor none -border 10 "$3"
+    }
+    $C "$OUT/panel_left.bmp" \( "$OUT/panel_middle.bmp" -scale 385x140\! \) "$OUT/panel_right.bmp" \
+        +append "$T/sheet_panel.png"
+    n=0
+    row() {  # $1 result, then pairs of image and name
+        local out=$1 cards=()
+        shift
+        while [ $# -gt 0 ]; do
+            n=$((n + 1)); card "$1" "$2" "$T/card$n.png"; cards+=("$T/card$n.png"); shift 2
+        done
+        $C "${cards[@]}" -background none -gravity south +append "$out"
+    }
+    row "$T/row1.png" "$OUT/splash.bmp" splash.bmp "$OUT/suite_picture.bmp" suite_picture.bmp
+    row "$T/row2.png" "$OUT/title_banner.bmp" title_banner.bmp "$OUT/tagline.bmp" tagline.bmp \
+        "$OUT/home_link.bmp" home_link.bmp "$OUT/page_logo.bmp" page_logo.bmp
+    row "$T/row3.png" "$OUT/help.bmp" help.bmp "$OUT/help_pressed.bmp" help_pressed.bmp \
+        "$OUT/refresh.bmp" refresh.bmp "$OUT/refresh_hover.bmp" refresh_hover.bmp \
+        "$OUT/refresh_pressed.bmp" refresh_pressed.bmp "$OUT/refresh_disabled.bmp" refresh_disabled.bmp \
+        "$OUT/app.ico[0]" 'app.ico 48' "$OUT/app.ico[1]" 'app.ico 32' "$OUT/app.ico[2]" 'app.ico 16'
+    row "$T/row4.png" "$OUT/panel_left.bmp" panel_left.bmp "$OUT/panel_middle.bmp" panel_middle.bmp \
+        "$OUT/panel_right.bmp" panel_right.bmp "$T/sheet_panel.png" 'panel as the page draws it'
+    $C "$T/row1.png" "$T/row2.png" "$T/row3.png" "$T/row4.png" -background '#E4E7EA' \
+        -gravity northwest -append -bordercolor '#E4E7EA' -border 10 "$ART_SHEET"
+fi
 
 echo "make_art: done, written to $OUT"
