@@ -1,4 +1,190 @@
-// Placeholder until the writer lands.
+// The writer's operations on Win32: volumes and the physical disk through CreateFileA and
+// DeviceIoControl, the image through the C runtime, the page through its controls 1018 and
+// 1019. The control flow is in image_writer_core.cpp.
 #include "create/image_writer.h"
 
-bool ImageWriter() { return false; }
+#include <windows.h>
+#include <winioctl.h>
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "app/shared_state.h"
+#include "create/image_writer_core.h"
+#include "res/resource.h"
+
+static_assert(kBoxIconError == MB_ICONERROR, "style values");
+static_assert(kBoxIconWarning == MB_ICONWARNING, "style values");
+static_assert(kBoxIconInformation == MB_ICONINFORMATION, "style values");
+static_assert(kBoxYesNo == MB_YESNO, "style values");
+static_assert(kAnswerOk == IDOK && kAnswerYes == IDYES && kAnswerNo == IDNO, "answer values");
+
+namespace {
+
+// The page of this run, taken from RunPage once at the start.
+struct PageLink {
+    HWND page;
+};
+
+// Nothing of a run reaches a page that has gone, nor a later one.
+bool PageAlive(void* context) {
+    HWND page = static_cast<PageLink*>(context)->page;
+    return page != nullptr && RunPage.load() == page;
+}
+
+HWND Page(void* context) { return static_cast<PageLink*>(context)->page; }
+
+HANDLE H(DeviceHandle device) { return static_cast<HANDLE>(device); }
+
+DeviceHandle OpenDevice(const char* path, DWORD access, DWORD flags) {
+    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+bool Control(DeviceHandle device, DWORD code) {
+    DWORD returned = 0;
+    return DeviceIoControl(H(device), code, nullptr, 0, nullptr, 0, &returned, nullptr) != 0;
+}
+
+bool DeviceNumber(HANDLE handle, DiskId* disk) {
+    STORAGE_DEVICE_NUMBER number{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                         sizeof number, &returned, nullptr))
+        return false;
+    disk->deviceType = number.DeviceType;
+    disk->deviceNumber = number.DeviceNumber;
+    return true;
+}
+
+DeviceHandle OpenVolume(void*, const char* path) {
+    return OpenDevice(path, GENERIC_READ | GENERIC_WRITE, 0);
+}
+
+DeviceHandle OpenDisk(void*, const char* path) {
+    return OpenDevice(path, GENERIC_READ | GENERIC_WRITE,
+                      FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
+}
+
+bool LockVolume(void*, DeviceHandle device) { return Control(device, FSCTL_LOCK_VOLUME); }
+bool DismountVolume(void*, DeviceHandle device) { return Control(device, FSCTL_DISMOUNT_VOLUME); }
+void UnlockVolume(void*, DeviceHandle device) { Control(device, FSCTL_UNLOCK_VOLUME); }
+void CloseDevice(void*, DeviceHandle device) { CloseHandle(H(device)); }
+
+bool QueryDisk(void*, DeviceHandle volume, DiskId* disk) { return DeviceNumber(H(volume), disk); }
+
+// Every other drive letter whose volume reports the same device; opened without access
+// rights, which is enough to ask for the device number.
+int OtherVolumes(void*, DiskId disk, char exclude, char* letters) {
+    DWORD present = GetLogicalDrives();
+    int count = 0;
+    for (int i = 0; i < 26; ++i) {
+        char letter = static_cast<char>('A' + i);
+        if (!(present & (1u << i)) || letter == exclude) continue;
+        char path[8];
+        std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+        DeviceHandle volume = OpenDevice(path, 0, 0);
+        if (!volume) continue;
+        DiskId other{};
+        if (DeviceNumber(H(volume), &other) && other.deviceType == disk.deviceType &&
+            other.deviceNumber == disk.deviceNumber)
+            letters[count++] = letter;
+        CloseHandle(H(volume));
+    }
+    return count;
+}
+
+uint32_t SectorSize(void*, DeviceHandle disk) {
+    DISK_GEOMETRY geometry{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(H(disk), IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                         sizeof geometry, &returned, nullptr))
+        return 0;
+    return geometry.BytesPerSector;
+}
+
+bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
+    if (!device) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    if (!SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN)) return false;
+    DWORD written = 0;
+    return WriteFile(H(device), data, length, &written, nullptr) && written == length;
+}
+
+ImageHandle OpenImage(void*, const char* path) { return std::fopen(path, "rb"); }
+
+int64_t ImageSize(void*, ImageHandle image) {
+    FILE* file = static_cast<FILE*>(image);
+    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
+    int64_t size = _ftelli64(file);
+    if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+uint32_t ReadImage(void*, ImageHandle image, void* data, uint32_t length) {
+    return static_cast<uint32_t>(std::fread(data, 1, length, static_cast<FILE*>(image)));
+}
+
+void CloseImage(void*, ImageHandle image) { std::fclose(static_cast<FILE*>(image)); }
+
+// VirtualAlloc hands out zeroed pages on the 64 KiB allocation granularity, which satisfies
+// every sector alignment up to the chunk size.
+void* AllocBuffer(void*, uint32_t size, uint32_t alignment) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    if (alignment > system.dwAllocationGranularity) return nullptr;
+    return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreeBuffer(void*, void* buffer) { VirtualFree(buffer, 0, MEM_RELEASE); }
+
+int Ask(void* context, const char* text, const char* caption, unsigned style) {
+    if (!PageAlive(context)) return kAnswerNo;
+    return MessageBoxA(Page(context), text, caption, style);
+}
+
+void SetStatus(void* context, const char* text) {
+    if (PageAlive(context)) SetDlgItemTextA(Page(context), IDC_STATUS, text);
+}
+
+void SetBarRange(void* context, int low, int high) {
+    if (PageAlive(context))
+        SendMessageA(GetDlgItem(Page(context), IDC_PROGRESS_BAR), PBM_SETRANGE, 0,
+                     MAKELPARAM(low, high));
+}
+
+void SetBarPos(void* context, int position) {
+    if (PageAlive(context))
+        SendMessageA(GetDlgItem(Page(context), IDC_PROGRESS_BAR), PBM_SETPOS,
+                     static_cast<WPARAM>(position), 0);
+}
+
+void SetWizardState(void* context, int32_t state) {
+    if (PageAlive(context)) WizardState = state;
+}
+
+void ClosePage(void* context, bool waitForIt) {
+    if (!PageAlive(context)) return;
+    if (waitForIt) {
+        SendMessageA(Page(context), WM_CLOSE, 0, 0);
+    } else {
+        PostMessageA(Page(context), WM_CLOSE, 0, 0);
+    }
+}
+
+void Pause(void*, unsigned milliseconds) { Sleep(milliseconds); }
+
+}  // namespace
+
+bool ImageWriter() {
+    PageLink link{RunPage.load()};
+    WriterOps ops{&link,        OpenVolume,     LockVolume,   DismountVolume, UnlockVolume,
+                  CloseDevice,  QueryDisk,      OtherVolumes, OpenDisk,       SectorSize,
+                  WriteAt,      OpenImage,      ImageSize,    ReadImage,      CloseImage,
+                  AllocBuffer,  FreeBuffer,     Ask,          SetStatus,      SetBarRange,
+                  SetBarPos,    SetWizardState, ClosePage,    Pause};
+    WriterShared shared{TargetDrive, ImagePath, &CancelRequested, &DownloadActive, &WriteActive};
+    return RunImageWriter(ops, shared, nullptr);
+}

@@ -1,0 +1,331 @@
+#include "create/image_writer_core.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/page_flow.h"
+#include "create/write_plan.h"
+
+const char kCreatingText[] = "Creating Halcyra USB Flash Drive...";
+const char kOpenFailedText[] = "Unable to open the USB drive. Would you like to try again?";
+const char kInUseText[] =
+    "USB Drive is in use - please ensure any files on this drive are closed. Would you like to "
+    "try again?";
+const char kWriteErrorCaption[] = "Write Error";
+const char kCancelledText[] = "The Halcyra creation process has been cancelled.";
+const char kCancelledCaption[] = "Cancelled";
+const char kImageErrorText[] = "Error openning downloaded image - process can not continue";
+const char kFileErrorCaption[] = "File Error";
+const char kDriveErrorText[] = "An error occurred writing the Halcyra image to your USB Drive.";
+const char kDriveErrorCaption[] = "Drive Error";
+const char kDiskNotFoundFormat[] =
+    "The disk that holds drive %c: could not be found, so nothing has been written to it. "
+    "Please check the drive and try again.";
+const char kSuccessFormat[] =
+    "Halcyra has been successfully written to drive %c:. Please insert the Halcyra USB Flash "
+    "Drive into your computer and restart your computer to launch Halcyra. The Halcyra creator "
+    "will close when ok is clicked.";
+const char kSuccessCaption[] = "Operation Complete";
+
+namespace {
+
+constexpr unsigned kLockSettleMs = 1000;  // lets the system finish with the volume first
+constexpr int kMaxVolumes = 26;
+
+struct HeldVolume {
+    DeviceHandle handle;
+    bool locked;
+};
+
+// Everything one call has open; each item is released once and then forgotten.
+struct WriterRun {
+    const WriterOps& ops;
+    const WriterShared& shared;
+    HeldVolume volumes[kMaxVolumes];  // [0] the target, then the disk's other volumes
+    int volumeCount;
+    DeviceHandle disk;
+    ImageHandle image;
+    unsigned char* buffer;  // two chunks: the held-back first chunk, then the transfer chunk
+    char text[512];
+};
+
+bool Cancelled(const WriterRun& run) { return run.shared.cancelRequested->load() != 0; }
+
+void ClearActivity(const WriterRun& run) {
+    run.shared.downloadActive->store(0);
+    run.shared.writeActive->store(0);
+}
+
+int Ask(const WriterRun& run, const char* text, const char* caption, unsigned style) {
+    return run.ops.ask(run.ops.context, text, caption, style);
+}
+
+void ReleaseVolumes(WriterRun& run) {
+    for (int i = run.volumeCount - 1; i >= 0; --i) {
+        HeldVolume& volume = run.volumes[i];
+        if (volume.locked) run.ops.unlockVolume(run.ops.context, volume.handle);
+        run.ops.closeDevice(run.ops.context, volume.handle);
+    }
+    run.volumeCount = 0;
+}
+
+void ReleaseImage(WriterRun& run) {
+    if (run.image) run.ops.closeImage(run.ops.context, run.image);
+    run.image = nullptr;
+}
+
+void ReleaseDisk(WriterRun& run) {
+    if (run.disk) {
+        run.ops.unlockVolume(run.ops.context, run.disk);
+        run.ops.closeDevice(run.ops.context, run.disk);
+    }
+    run.disk = nullptr;
+}
+
+void ReleaseBuffer(WriterRun& run) {
+    if (run.buffer) run.ops.freeBuffer(run.ops.context, run.buffer);
+    run.buffer = nullptr;
+}
+
+// Opens, locks and dismounts one volume and keeps it in the run. False when it can't be
+// opened or locked (it is still kept, to be closed with the others).
+bool OpenLockDismount(WriterRun& run, char letter, bool* opened) {
+    char path[16];
+    std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+    DeviceHandle handle = run.ops.openVolume(run.ops.context, path);
+    *opened = handle != nullptr;
+    if (!handle) return false;
+    HeldVolume& volume = run.volumes[run.volumeCount++];
+    volume = HeldVolume{handle, false};
+    if (letter == run.shared.targetDrive) run.ops.pause(run.ops.context, kLockSettleMs);
+    volume.locked = run.ops.lockVolume(run.ops.context, handle);
+    if (!volume.locked) return false;
+    // The old file system must not write its cached metadata back over the new image when the
+    // volume is unlocked at the end; a volume that can't be dismounted is still locked.
+    run.ops.dismountVolume(run.ops.context, handle);
+    return true;
+}
+
+// Locks the disk's other volumes (a stick with two partitions has two letters): the system
+// refuses raw writes into the sectors of a mounted volume.
+bool LockOtherVolumes(WriterRun& run, DiskId disk) {
+    char letters[kMaxVolumes];
+    int count = run.ops.otherVolumes(run.ops.context, disk, run.shared.targetDrive, letters);
+    for (int i = 0; i < count && run.volumeCount < kMaxVolumes; ++i) {
+        bool opened = false;
+        if (!OpenLockDismount(run, letters[i], &opened)) return false;
+    }
+    return true;
+}
+
+enum class LockOutcome { Locked, Declined, EarlyCancel, DiskNotFound };
+
+// The open-and-lock loop: ends with every volume of the target's disk open and locked, or with
+// the user's No, or with a cancel noticed at a Yes.
+LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
+    for (;;) {
+        bool opened = false;
+        bool locked = OpenLockDismount(run, run.shared.targetDrive, &opened);
+        if (!opened) {
+            if (Ask(run, kOpenFailedText, kWriteErrorCaption, kBoxIconWarning | kBoxYesNo) !=
+                kAnswerYes)
+                return LockOutcome::Declined;
+            if (Cancelled(run)) return LockOutcome::EarlyCancel;
+            continue;
+        }
+        if (locked) {
+            // Checked before anything is written: disk 0 is never touched, and a volume whose
+            // disk is unknown gets no wipe either.
+            *disk = DiskId{0, 0};
+            bool found = run.ops.queryDisk(run.ops.context, run.volumes[0].handle, disk) &&
+                         disk->deviceNumber != 0;
+            if (!found) return LockOutcome::DiskNotFound;
+            locked = LockOtherVolumes(run, *disk);
+        }
+        if (locked) return LockOutcome::Locked;
+        int answer = Ask(run, kInUseText, kWriteErrorCaption, kBoxIconWarning | kBoxYesNo);
+        ReleaseVolumes(run);
+        if (answer != kAnswerYes) return LockOutcome::Declined;
+        if (Cancelled(run)) return LockOutcome::EarlyCancel;
+    }
+}
+
+void WriteFailed(const WriterRun& run) {
+    if (!Cancelled(run)) Ask(run, kDriveErrorText, kDriveErrorCaption, kBoxIconError);
+    run.shared.cancelRequested->store(1);
+}
+
+bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
+    uint32_t got = run.ops.readImage(run.ops.context, run.image, into, length);
+    if (got == length) return true;
+    run.shared.cancelRequested->store(1);  // the image shrank: stop without a message
+    return false;
+}
+
+// The chunk loop. Chunk 0 is read first but written last, once every other chunk is on the
+// disk: the system never sees the new partition table in front of a partial image. Until then
+// the disk's first chunk is zero, so a stopped write leaves no valid-looking table behind.
+void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
+    unsigned char* held = run.buffer;
+    unsigned char* transfer = run.buffer + kChunkSize;
+    int64_t written = 0;
+    for (int64_t step = 0; step < plan.chunkCount; ++step) {
+        if (Cancelled(run)) return;  // a cancel takes effect after the chunk in progress
+        int64_t chunk = ChunkAtStep(plan, step);
+        if (step == 0) {
+            if (!ReadChunk(run, held, ChunkLength(plan, 0))) return;
+            if (plan.chunkCount > 1 &&
+                !run.ops.writeAt(run.ops.context, run.disk, 0, transfer, kChunkSize)) {
+                WriteFailed(run);
+                return;
+            }
+        }
+        unsigned char* data = chunk == 0 ? held : transfer;
+        uint32_t length = ChunkLength(plan, chunk);
+        uint32_t padded = PaddedLength(plan, chunk);
+        if (chunk != 0 && !ReadChunk(run, data, length)) return;
+        std::memset(data + length, 0, padded - length);
+        if (!run.ops.writeAt(run.ops.context, run.disk, ChunkOffset(chunk), data, padded)) {
+            WriteFailed(run);
+            return;
+        }
+        written += length;
+        BuildWriteProgressLine(written, plan.imageSize, run.text);
+        run.ops.setStatus(run.ops.context, run.text);
+        run.ops.setBarPos(run.ops.context, BarPosition(written, plan.imageSize));
+    }
+}
+
+// The endings; each clears both activity flags before the page is told to close.
+WriterEnding EarlyCancelEnding(WriterRun& run, bool showMessage) {
+    if (showMessage) Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
+    run.ops.setStatus(run.ops.context, "");
+    ClearActivity(run);
+    run.ops.closePage(run.ops.context, false);
+    return WriterEnding::EarlyCancel;
+}
+
+WriterEnding DeclinedEnding(WriterRun& run) {
+    Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
+    if (Cancelled(run)) {
+        EarlyCancelEnding(run, false);
+    } else {
+        ClearActivity(run);
+    }
+    return WriterEnding::Declined;
+}
+
+WriterEnding ImageErrorEnding(WriterRun& run) {
+    Ask(run, kImageErrorText, kFileErrorCaption, kBoxIconError);
+    if (Cancelled(run)) {
+        EarlyCancelEnding(run, true);
+    } else {
+        ClearActivity(run);
+    }
+    return WriterEnding::ImageError;
+}
+
+WriterEnding NoBufferEnding(WriterRun& run) {
+    if (Cancelled(run)) {
+        EarlyCancelEnding(run, true);
+    } else {
+        ClearActivity(run);
+    }
+    return WriterEnding::NoBuffer;
+}
+
+WriterEnding DiskNotFoundEnding(WriterRun& run) {
+    std::snprintf(run.text, sizeof run.text, kDiskNotFoundFormat, run.shared.targetDrive);
+    Ask(run, run.text, kDriveErrorCaption, kBoxIconError);
+    ClearActivity(run);
+    run.ops.setWizardState(run.ops.context, kProgressStopped);
+    run.ops.closePage(run.ops.context, true);
+    return WriterEnding::DiskNotFound;
+}
+
+WriterEnding WriteCancelEnding(WriterRun& run) {
+    run.ops.setStatus(run.ops.context, kCancelledText);
+    Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
+    ClearActivity(run);
+    run.ops.setWizardState(run.ops.context, kProgressStopped);
+    run.ops.closePage(run.ops.context, true);
+    return WriterEnding::WriteCancel;
+}
+
+WriterEnding SuccessEnding(WriterRun& run) {
+    std::snprintf(run.text, sizeof run.text, kSuccessFormat, run.shared.targetDrive);
+    Ask(run, run.text, kSuccessCaption, kBoxIconInformation);
+    run.ops.setWizardState(run.ops.context, kProgressFinished);
+    ClearActivity(run);
+    run.ops.closePage(run.ops.context, false);
+    return WriterEnding::Success;
+}
+
+WriterEnding Run(WriterRun& run) {
+    const WriterOps& ops = run.ops;
+    run.shared.writeActive->store(1);
+    ops.setBarRange(ops.context, 0, 100);
+    ops.setBarPos(ops.context, 0);
+    ops.setStatus(ops.context, kCreatingText);
+    if (Cancelled(run)) return EarlyCancelEnding(run, true);
+
+    DiskId disk{0, 0};
+    switch (OpenAndLock(run, &disk)) {
+    case LockOutcome::Declined:
+        return DeclinedEnding(run);
+    case LockOutcome::EarlyCancel:
+        return EarlyCancelEnding(run, true);
+    case LockOutcome::DiskNotFound:
+        ReleaseVolumes(run);
+        return DiskNotFoundEnding(run);
+    case LockOutcome::Locked:
+        break;
+    }
+
+    run.image = ops.openImage(ops.context, run.shared.imagePath);
+    int64_t imageSize = run.image ? ops.imageSize(ops.context, run.image) : -1;
+    if (imageSize <= 0) {  // missing, unreadable or empty: there is nothing to write
+        ReleaseImage(run);
+        ReleaseVolumes(run);
+        return ImageErrorEnding(run);
+    }
+    run.buffer = static_cast<unsigned char*>(ops.allocBuffer(ops.context, 2 * kChunkSize,
+                                                             kChunkSize));
+    if (!run.buffer) {
+        ReleaseImage(run);
+        ReleaseVolumes(run);
+        return NoBufferEnding(run);
+    }
+
+    DeviceHandle volume = run.volumes[0].handle;
+    ops.lockVolume(ops.context, volume);
+    // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
+    ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
+
+    char diskPath[40];
+    std::snprintf(diskPath, sizeof diskPath, "\\\\.\\PHYSICALDRIVE%u",
+                  static_cast<unsigned>(disk.deviceNumber));
+    run.disk = ops.openDisk(ops.context, diskPath);
+    uint32_t sector = 0;
+    if (run.disk) {
+        ops.lockVolume(ops.context, run.disk);
+        sector = ops.sectorSize(ops.context, run.disk);
+    }
+    // A disk that could not be opened fails at its first write, with the drive error.
+    WriteChunks(run, MakeChunkPlan(imageSize, sector));
+
+    ReleaseImage(run);
+    ReleaseDisk(run);
+    ReleaseBuffer(run);
+    ReleaseVolumes(run);
+    return Cancelled(run) ? WriteCancelEnding(run) : SuccessEnding(run);
+}
+
+}  // namespace
+
+bool RunImageWriter(const WriterOps& ops, const WriterShared& shared, WriterEnding* ending) {
+    WriterRun run{ops, shared, {}, 0, nullptr, nullptr, nullptr, {}};
+    WriterEnding reached = Run(run);
+    if (ending) *ending = reached;
+    return reached == WriterEnding::Success;
+}

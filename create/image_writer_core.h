@@ -1,0 +1,100 @@
+// The raw image writer's control flow over a small table of operations, so that every ending
+// can be reached without a device or a window. image_writer_win32.cpp fills the table with
+// the Win32 calls; the unit tests fill it with a script.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Message box styles and answers, with the values of the Win32 constants.
+constexpr unsigned kBoxIconError = 0x10;        // MB_ICONERROR
+constexpr unsigned kBoxIconWarning = 0x30;      // MB_ICONWARNING
+constexpr unsigned kBoxIconInformation = 0x40;  // MB_ICONINFORMATION
+constexpr unsigned kBoxYesNo = 0x4;             // MB_YESNO
+constexpr int kAnswerOk = 1;                    // IDOK
+constexpr int kAnswerYes = 6;                   // IDYES
+constexpr int kAnswerNo = 7;                    // IDNO
+
+extern const char kCreatingText[];
+extern const char kOpenFailedText[];
+extern const char kInUseText[];
+extern const char kWriteErrorCaption[];
+extern const char kCancelledText[];
+extern const char kCancelledCaption[];
+extern const char kImageErrorText[];
+extern const char kFileErrorCaption[];
+extern const char kDriveErrorText[];
+extern const char kDriveErrorCaption[];
+extern const char kDiskNotFoundFormat[];  // with the drive letter
+extern const char kSuccessFormat[];       // with the drive letter
+extern const char kSuccessCaption[];
+
+// Which physical device a volume lies on (STORAGE_DEVICE_NUMBER without the partition).
+struct DiskId {
+    uint32_t deviceType;
+    uint32_t deviceNumber;
+};
+
+// Handles are opaque to the writer; null means "not open".
+using DeviceHandle = void*;
+using ImageHandle = void*;
+
+struct WriterOps {
+    void* context;
+
+    // Volumes and disks.
+    DeviceHandle (*openVolume)(void* context, const char* path);
+    bool (*lockVolume)(void* context, DeviceHandle device);
+    bool (*dismountVolume)(void* context, DeviceHandle device);
+    void (*unlockVolume)(void* context, DeviceHandle device);
+    void (*closeDevice)(void* context, DeviceHandle device);
+    bool (*queryDisk)(void* context, DeviceHandle volume, DiskId* disk);
+    // Letters of the other volumes on `disk` (every letter but `exclude`); returns how many
+    // were stored in `letters` (room for 26).
+    int (*otherVolumes)(void* context, DiskId disk, char exclude, char* letters);
+    DeviceHandle (*openDisk)(void* context, const char* path);
+    uint32_t (*sectorSize)(void* context, DeviceHandle disk);  // 0 when the disk doesn't say
+    bool (*writeAt)(void* context, DeviceHandle device, int64_t offset, const void* data,
+                    uint32_t length);
+
+    // The image file.
+    ImageHandle (*openImage)(void* context, const char* path);
+    int64_t (*imageSize)(void* context, ImageHandle image);  // -1 when unknown; rewinds
+    uint32_t (*readImage)(void* context, ImageHandle image, void* data, uint32_t length);
+    void (*closeImage)(void* context, ImageHandle image);
+
+    // The transfer buffer: zero-filled, aligned to `alignment` bytes.
+    void* (*allocBuffer)(void* context, uint32_t size, uint32_t alignment);
+    void (*freeBuffer)(void* context, void* buffer);
+
+    // The user and the page (the Win32 side drops these once the run's page has gone; a
+    // question then counts as No).
+    int (*ask)(void* context, const char* text, const char* caption, unsigned style);
+    void (*setStatus)(void* context, const char* text);
+    void (*setBarRange)(void* context, int low, int high);
+    void (*setBarPos)(void* context, int position);
+    void (*setWizardState)(void* context, int32_t state);
+    void (*closePage)(void* context, bool waitForIt);  // WM_CLOSE sent (true) or posted
+    void (*pause)(void* context, unsigned milliseconds);
+};
+
+// The shared state the writer reads and changes.
+struct WriterShared {
+    char targetDrive;
+    const char* imagePath;
+    std::atomic<uint8_t>* cancelRequested;
+    std::atomic<uint8_t>* downloadActive;
+    std::atomic<uint8_t>* writeActive;
+};
+
+enum class WriterEnding {
+    EarlyCancel,   // cancel before any device was written; page closes
+    Declined,      // No to a retry prompt; page stays open
+    ImageError,    // image can't be opened or is empty; page stays open
+    NoBuffer,      // transfer buffer can't be allocated; page stays open, no message
+    DiskNotFound,  // the volume's disk is unknown or disk 0; nothing written; page closes, 2
+    WriteCancel,   // user cancel, short read or write failure during the write; page closes, 2
+    Success,       // the whole image is on the disk; page closes, 0
+};
+
+// Runs the whole writer; `ending` (optional) tells which ending it took. True only on success.
+bool RunImageWriter(const WriterOps& ops, const WriterShared& shared, WriterEnding* ending);

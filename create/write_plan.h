@@ -1,0 +1,42 @@
+// Arithmetic of the raw write: which chunk goes where, how long each write is, and the
+// progress figures shown after each chunk. No window and no device here.
+#pragma once
+#include <cstdint>
+
+constexpr uint32_t kChunkSize = 65536;
+constexpr uint32_t kDefaultSectorSize = 512;
+
+// The sector size to write with: what the disk reported when it is a power of two from 512 up
+// to the chunk size (so that whole chunks stay whole sectors), 512 otherwise.
+uint32_t EffectiveSectorSize(uint32_t reported);
+
+// An image cut into 65,536-byte chunks; the last one holds the remainder.
+struct ChunkPlan {
+    int64_t imageSize;
+    uint32_t sectorSize;
+    int64_t chunkCount;
+};
+
+ChunkPlan MakeChunkPlan(int64_t imageSize, uint32_t sectorSize);
+
+// The chunk written at `step` (0 .. chunkCount-1). Chunk 0 holds the partition table, so it is
+// held back and written last: steps run through chunks 1, 2, ..., chunkCount-1, then 0.
+int64_t ChunkAtStep(const ChunkPlan& plan, int64_t step);
+
+// Disk and image offset of a chunk.
+int64_t ChunkOffset(int64_t chunk);
+// Image bytes in a chunk: 65,536, or the remainder for the last one.
+uint32_t ChunkLength(const ChunkPlan& plan, int64_t chunk);
+// Bytes handed to the disk for a chunk: its length rounded up to whole sectors (the tail past
+// the image's bytes is zero).
+uint32_t PaddedLength(const ChunkPlan& plan, int64_t chunk);
+
+// Progress after `written` of `total` bytes: the bar's position (percent truncated) and the
+// percent shown in the text (rounded, halves upward, the same on every C runtime).
+int BarPosition(int64_t written, int64_t total);
+int TextPercent(int64_t written, int64_t total);
+
+// "%s of %s Written (%0.0f%%)" with both sizes formatted by FormatSize. `out` holds at least
+// kProgressLineCapacity characters.
+constexpr int kProgressLineCapacity = 96;
+void BuildWriteProgressLine(int64_t written, int64_t total, char* out);
