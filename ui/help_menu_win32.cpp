@@ -2,6 +2,7 @@
 #include "app/shared_state.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
+#include "ui/user_guide.h"
 
 namespace {
 const char HomePageLink[] = "https://www.quorvane.example/";
@@ -51,6 +52,9 @@ void ShowHelpMenu(HWND page) {
     switch (command) {
     case 1:
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), page, AboutBox, 0);
+        break;
+    case 2:
+        OpenUserGuide(page);
         break;
     case 3:
         OpenLink(page, SupportPageLink);

@@ -72,18 +72,19 @@ def _base_prefix():
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(os.path.join(root, "ready")):
+        if not os.path.exists(os.path.join(root, "ready")) or \
+                os.path.getmtime(os.path.join(root, "ready")) < os.path.getmtime(__file__):
             shutil.rmtree(prefix, ignore_errors=True)
             env = _base_env(prefix, "")
             env.pop("DISPLAY")
             subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
             subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+            # Wine doesn't pick up the fonts of fonts-wine by itself: without them the caption
+            # buttons lose their glyphs and "MS Sans Serif" falls back to a font of other metrics.
             fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
-            for font in ("marlett.ttf", "tahoma.ttf", "tahomabd.ttf"):
-                source = os.path.join("/usr/share/wine/fonts", font)
-                if os.path.exists(source):
-                    shutil.copy(source, fonts)
+            for font in os.listdir("/usr/share/wine/fonts"):
+                shutil.copy(os.path.join("/usr/share/wine/fonts", font), fonts)
             open(os.path.join(root, "ready"), "w").close()
     return prefix
 

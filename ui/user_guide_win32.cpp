@@ -1,0 +1,88 @@
+// The "User Guide" command: writes the embedded guide into the temporary directory and opens
+// it with the HTML Help control, loaded at run time.
+#include "ui/user_guide.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/shared_state.h"
+#include "res/resource.h"
+#include "ui/embedded_file.h"
+
+namespace {
+typedef HWND(WINAPI* HtmlHelpProc)(HWND caller, const char* file, UINT command, DWORD_PTR data);
+
+const char kGuideTitle[] = "Halcyra Creator User Guide";
+const char kHtmlHelpKey[] = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
+constexpr UINT HH_DISPLAY_TOC_COMMAND = 1;
+
+HMODULE HtmlHelpModule = nullptr;
+HtmlHelpProc HtmlHelpEntry = nullptr;
+bool HtmlHelpFailed = false;
+
+const void* UserGuideData(DWORD* size) {
+    *size = 0;
+    HRSRC found = FindResourceA(AppInstance, MAKEINTRESOURCEA(IDR_USER_GUIDE), RT_RCDATA);
+    if (!found) return nullptr;
+    HGLOBAL loaded = LoadResource(AppInstance, found);
+    *size = SizeofResource(AppInstance, found);
+    return loaded ? LockResource(loaded) : nullptr;
+}
+}  // namespace
+
+bool FindHtmlHelpModule(char* path) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kHtmlHelpKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 260;
+    const bool found = RegQueryValueExA(key, "", nullptr, nullptr,
+                                        reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    if (found) path[259] = 0;
+    return found;
+}
+
+HWND OpenHtmlHelp(HWND caller, const char* file, UINT command, DWORD_PTR data) {
+    if (HtmlHelpFailed) return nullptr;
+    if (!HtmlHelpModule) {
+        char path[260];
+        if (FindHtmlHelpModule(path)) HtmlHelpModule = LoadLibraryA(path);
+        if (!HtmlHelpModule) HtmlHelpModule = LoadLibraryA("hhctrl.ocx");
+        if (!HtmlHelpModule) {
+            HtmlHelpFailed = true;
+            return nullptr;
+        }
+    }
+    if (!HtmlHelpEntry) {
+        HtmlHelpEntry = reinterpret_cast<HtmlHelpProc>(
+            reinterpret_cast<void*>(GetProcAddress(HtmlHelpModule, MAKEINTRESOURCEA(14))));
+        if (!HtmlHelpEntry) {
+            HtmlHelpFailed = true;
+            return nullptr;
+        }
+    }
+    return HtmlHelpEntry(caller, file, command, data);
+}
+
+void OpenUserGuide(HWND page) {
+    char* path = static_cast<char*>(malloc(4096));
+    if (!path) {
+        MessageBoxA(page, "Insufficient memory to load help", "Out of Memory",
+                    MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+        return;
+    }
+    const DWORD length = GetTempPathA(1024, path);
+    // No temporary directory, or one whose path doesn't fit: nothing to open.
+    if (length == 0 || length >= 1024) {
+        free(path);
+        return;
+    }
+    strcpy(path + length, "userguide.chm");
+    DWORD size = 0;
+    const void* data = UserGuideData(&size);
+    if (data) WriteEmbeddedFile(data, size, path, IsWindows2000 ? 0 : kEmbeddedPieceSize);
+    // One guide window at a time: an open one is left as it is.
+    if (!FindWindowExA(GetDesktopWindow(), nullptr, nullptr, kGuideTitle))
+        OpenHtmlHelp(GetDesktopWindow(), path, HH_DISPLAY_TOC_COMMAND, 0);
+    free(path);
+}
