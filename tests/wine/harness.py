@@ -133,7 +133,8 @@ class UiDriver:
     def __init__(self, env):
         self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=env,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+                                        stderr=subprocess.DEVNULL, text=True, bufsize=1,
+                                        encoding="cp1252", errors="replace")
 
     def call(self, *fields):
         line = "\t".join(str(f) for f in fields)
