@@ -202,6 +202,17 @@ class UiDriver:
         return tuple(int(v) for v in self.call("rect", window).split())
 
     # Controls
+    def control_rect(self, window, control):
+        """Screen rectangle (left, top, right, bottom) of a control."""
+        return tuple(int(v) for v in self.call("control_rect", window, control).split())
+
+    def tooltip(self):
+        """Text of the tooltip on screen, or None."""
+        try:
+            return self.call("tooltip")
+        except DriverError:
+            return None
+
     def text(self, window, control):
         return self.call("text", window, control)
 
@@ -492,6 +503,14 @@ class WineSession:
         subprocess.run(["import", "-display", self.display, "-window", "root", path],
                        check=True, timeout=30, stderr=subprocess.DEVNULL)
         return path
+
+    def hover(self, x, y):
+        """Moves the real mouse pointer to screen coordinates."""
+        subprocess.run(["xdotool", "mousemove", str(x), str(y)], env=dict(self.env), check=True)
+
+    def hover_control(self, window, control):
+        left, top, right, bottom = self.driver.control_rect(window, control)
+        self.hover((left + right) // 2, (top + bottom) // 2)
 
     def click_at(self, x, y):
         """A real mouse click at screen coordinates."""

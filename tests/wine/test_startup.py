@@ -8,7 +8,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (REG_BINARY, REG_DWORD, SETTINGS_KEY, SETTINGS_VALUE, DriverError,  # noqa: E402
-                     WineSession)
+                     WineSession, wait_until)
 
 AGREEMENT = "End User License Agreement"
 PAGE = "Halcyra Creator"
@@ -137,6 +137,9 @@ class SplashWelcomeAndPageLoop(unittest.TestCase):
             self.assertEqual(d.text(welcome, 2), "Cancel")
             time.sleep(0.5)
             s.screenshot(os.path.join(SHOTS, "welcome.png"))
+            for control, tip in ((1, "Next"), (2, "Cancel"), (1010, "Open Help")):
+                s.hover_control(welcome, control)
+                wait_until(lambda: d.tooltip() == tip, timeout=5, message="tooltip " + tip)
             d.close(welcome)  # the title bar's close box
             self.assertEqual(program.wait(20), 0)
             self.assertIsNone(d.find_window(PAGE, control=DRIVE_LIST))

@@ -1,9 +1,10 @@
 // Runs the drive selection page in this process, as the page loop does, and reports what the
 // page left behind and the state of its controls at the moments that matter.
-//   drives_page.exe <program.exe> <openings> <source drive letter or ->
-// The dialog templates and bitmaps come from the program file. Output lines:
-//   scan close=<0|1 grayed> disabled=<ids>      at the first line a scan adds
-//   close close=<0|1> disabled=<ids> format=<checked>  when the page receives WM_CLOSE
+//   drives_page.exe <openings> <source drive letter or ->
+// Output lines (close=1: the Close command is grayed; disabled: ids of disabled controls;
+// format: the Format Disk box's check state):
+//   scan close=<0|1> disabled=<ids> format=<0|1>    when a scan adds its first line
+//   close close=<0|1> disabled=<ids> format=<0|1>   when the page receives WM_CLOSE
 //   page state=<WizardState> target=<TargetDrive or -> intro=<IntroPending>
 #include <windows.h>
 
@@ -71,25 +72,21 @@ LRESULT CALLBACK WatchQueue(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) return 2;
+    if (argc < 3) return 2;
     InitCommonControls();
     ScratchText = static_cast<char*>(calloc(kScratchTextSize, 1));
     ImagePath = static_cast<char*>(calloc(kImagePathSize, 1));
     ButtonSkinTable = static_cast<ButtonSkinList*>(calloc(1, sizeof(ButtonSkinList)));
     ButtonSkinTable->entries =
         static_cast<ButtonSkin*>(calloc(kButtonSkinCapacity, sizeof(ButtonSkin)));
-    AppInstance = LoadLibraryExA(argv[1], nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!AppInstance) {
-        printf("cannot load %s\n", argv[1]);
-        return 3;
-    }
+    AppInstance = GetModuleHandleA(nullptr);  // the tool carries the program's resources
     LoadPageChrome();
     UsbMode = 1;
-    SourceDrive = argv[3][0] == '-' ? static_cast<char>(0xFF) : argv[3][0];
+    SourceDrive = argv[2][0] == '-' ? static_cast<char>(0xFF) : argv[2][0];
     SetWindowsHookExA(WH_CALLWNDPROC, Watch, nullptr, GetCurrentThreadId());
     SetWindowsHookExA(WH_GETMESSAGE, WatchQueue, nullptr, GetCurrentThreadId());
 
-    const int openings = atoi(argv[2]);
+    const int openings = atoi(argv[1]);
     for (int i = 0; i < openings; ++i) {
         WizardState = 0;
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_DRIVE_PAGE), nullptr, DriveSelectionPage,

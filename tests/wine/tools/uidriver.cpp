@@ -208,6 +208,19 @@ std::string Run(const std::vector<std::string>& f) {
         return "ok " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
                std::to_string(r.right) + " " + std::to_string(r.bottom);
     }
+    if (command == "control_rect") {  // window, control id -> screen rectangle
+        HWND c = control(1, 2);
+        RECT r;
+        if (!c || !GetWindowRect(c, &r)) return "err no control";
+        return "ok " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+               std::to_string(r.right) + " " + std::to_string(r.bottom);
+    }
+    if (command == "tooltip") {  // text of the visible tooltip window, if any
+        HWND tip = nullptr;
+        while ((tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) != nullptr)
+            if (IsWindowVisible(tip)) return "ok " + Escape(WindowText(tip));
+        return "err no tooltip";
+    }
     if (command == "text") {
         HWND c = control(1, 2);
         return c ? "ok " + Escape(WindowText(c)) : "err no control";
