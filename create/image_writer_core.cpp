@@ -169,6 +169,7 @@ void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
     unsigned char* held = run.buffer;
     unsigned char* transfer = run.buffer + kChunkSize;
     int64_t written = 0;
+    int shownBar = 0;  // set at the entry
     for (int64_t step = 0; step < plan.chunkCount; ++step) {
         if (Cancelled(run)) return;  // a cancel takes effect after the chunk in progress
         int64_t chunk = ChunkAtStep(plan, step);
@@ -192,7 +193,10 @@ void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
         written += length;
         BuildWriteProgressLine(written, plan.imageSize, run.text);
         run.ops.setStatus(run.ops.context, run.text);
-        run.ops.setBarPos(run.ops.context, BarPosition(written, plan.imageSize));
+        // The bar moves once per percent; a position it already shows is not sent again.
+        int bar = BarPosition(written, plan.imageSize);
+        if (bar != shownBar) run.ops.setBarPos(run.ops.context, bar);
+        shownBar = bar;
     }
 }
 

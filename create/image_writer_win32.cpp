@@ -21,9 +21,11 @@ static_assert(kAnswerOk == IDOK && kAnswerYes == IDYES && kAnswerNo == IDNO, "an
 
 namespace {
 
-// The page of this run, taken from RunPage once at the start.
+// The page of this run, taken from RunPage once at the start, and its two controls.
 struct PageLink {
     HWND page;
+    HWND status;
+    HWND bar;
 };
 
 // Nothing of a run reaches a page that has gone, nor a later one.
@@ -33,6 +35,8 @@ bool PageAlive(void* context) {
 }
 
 HWND Page(void* context) { return static_cast<PageLink*>(context)->page; }
+HWND StatusLine(void* context) { return static_cast<PageLink*>(context)->status; }
+HWND Bar(void* context) { return static_cast<PageLink*>(context)->bar; }
 
 HANDLE H(DeviceHandle device) { return static_cast<HANDLE>(device); }
 
@@ -146,19 +150,17 @@ int Ask(void* context, const char* text, const char* caption, unsigned style) {
 }
 
 void SetStatus(void* context, const char* text) {
-    if (PageAlive(context)) SetDlgItemTextA(Page(context), IDC_STATUS, text);
+    if (PageAlive(context)) SetWindowTextA(StatusLine(context), text);
 }
 
 void SetBarRange(void* context, int low, int high) {
     if (PageAlive(context))
-        SendMessageA(GetDlgItem(Page(context), IDC_PROGRESS_BAR), PBM_SETRANGE, 0,
-                     MAKELPARAM(low, high));
+        SendMessageA(Bar(context), PBM_SETRANGE, 0, MAKELPARAM(low, high));
 }
 
 void SetBarPos(void* context, int position) {
     if (PageAlive(context))
-        SendMessageA(GetDlgItem(Page(context), IDC_PROGRESS_BAR), PBM_SETPOS,
-                     static_cast<WPARAM>(position), 0);
+        SendMessageA(Bar(context), PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
 void SetWizardState(void* context, int32_t state) {
@@ -179,7 +181,8 @@ void Pause(void*, unsigned milliseconds) { Sleep(milliseconds); }
 }  // namespace
 
 bool ImageWriter() {
-    PageLink link{RunPage.load()};
+    HWND page = RunPage.load();
+    PageLink link{page, GetDlgItem(page, IDC_STATUS), GetDlgItem(page, IDC_PROGRESS_BAR)};
     WriterOps ops{&link,        OpenVolume,     LockVolume,   DismountVolume, UnlockVolume,
                   CloseDevice,  QueryDisk,      OtherVolumes, OpenDisk,       SectorSize,
                   WriteAt,      OpenImage,      ImageSize,    ReadImage,      CloseImage,

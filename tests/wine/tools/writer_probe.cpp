@@ -14,7 +14,8 @@
 //   result <0|1>, status <text>, bar <pos>, range <low> <high>, wizard <state>,
 //   closed <none|posted|sent>, page <open|gone>, refused <n>,
 //   flags <download> <write> <cancel>, lines <n> (progress lines shown),
-//   elapsed_ms <n> (the whole call), stream_ms <n> (first to last progress line)
+//   elapsed_ms <n> (the whole call), stream_ms <n> (first to last progress line),
+//   lead_ms <n> (start to first line), tail_ms <n> (last line to the end of the call)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -286,5 +287,7 @@ int main(int argc, char** argv) {
     std::printf("lines\t%d\n", WrittenLines);
     std::printf("elapsed_ms\t%lu\n", EndTick - StartTick);
     std::printf("stream_ms\t%lu\n", LastLineTick - FirstLineTick);
+    std::printf("lead_ms\t%lu\n", WrittenLines ? FirstLineTick - StartTick : 0);
+    std::printf("tail_ms\t%lu\n", WrittenLines ? EndTick - LastLineTick : 0);
     return 0;
 }
