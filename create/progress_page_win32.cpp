@@ -1,27 +1,208 @@
-// Progress page (template 416). Navigation only for now.
+// Progress page (template 416): starts the run's worker, offers Cancel, asks before it closes
+// while work runs, and keeps a new run from starting before the previous worker has stopped.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+
 #include "app/page_flow.h"
 #include "app/shared_state.h"
+#include "create/download_progress.h"
+#include "create/download_worker.h"
 #include "create/progress_page.h"
 #include "res/resource.h"
+#include "ui/page_chrome.h"
 
-void WaitForPreviousWorker() {}
+namespace {
+
+const char kCancelQuestion[] = "Are you sure you want to cancel the creation process?";
+const char kCancelCaption[] = "Are you sure?";
+const char kCancelledText[] = "The Halcyra creation process has been cancelled.";
+const char kPageTextFormat[] =
+    "The latest version of the application is now being downloaded and installed on to "
+    "removable drive %c:";
+const char kWaitText[] = "Please wait - the previous creation run is stopping...";
+constexpr int kWaitNoticeText = 100;  // control id of the wait notice's text
+
+const SkinSpec kSkins[] = {
+    {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
+};
+const TooltipSpec kTooltips[] = {
+    {IDCANCEL, "Cancel"},
+    {IDOK, "Next"},
+    {IDC_HELP_BUTTON, "Open Help"},
+};
+
+HANDLE WorkerThread = nullptr;  // the worker of the last run, until it has been waited for
+WorkerRun* LastRun = nullptr;   // its run record
+
+bool WorkRuns() { return DownloadActive || WriteActive; }
+
+// The cancel question; true on Yes.
+bool UserConfirmsCancel(HWND page) {
+    return MessageBoxA(page, kCancelQuestion, kCancelCaption, MB_ICONINFORMATION | MB_YESNO) ==
+           IDYES;
+}
+
+// A small window telling the user why nothing happens while the previous worker stops: a
+// dialog-class frame with the text in one static control.
+HWND ShowWaitNotice() {
+    const int width = 380, height = 100;
+    HWND notice = CreateWindowExA(
+        WS_EX_TOPMOST, WC_DIALOG, "Halcyra Creator", WS_POPUP | WS_CAPTION,
+        (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
+        width, height, nullptr, nullptr, AppInstance, nullptr);
+    if (!notice) return nullptr;
+    RECT client;
+    GetClientRect(notice, &client);
+    HWND text = CreateWindowExA(0, "STATIC", kWaitText,
+                                WS_CHILD | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE, 0, 0,
+                                client.right, client.bottom, notice,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kWaitNoticeText)),
+                                AppInstance, nullptr);
+    SendMessageA(text, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
+    ShowWindow(notice, SW_SHOWNORMAL);
+    UpdateWindow(notice);
+    return notice;
+}
+
+// Page set-up in its order, then the run's worker.
+INT_PTR OnInitDialog(HWND page) {
+    CurrentPage = page;
+    SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
+    InitPageChromeBegin(page);
+    InitPageChromeEnd(page, kSkins, 1, kTooltips, 3);
+    SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kDownloadBarSteps));
+    DownloadActive = 0;
+    char text[160];
+    snprintf(text, sizeof(text), kPageTextFormat, TargetDrive);
+    SetDlgItemTextA(page, IDC_PAGE_TEXT, text);
+
+    // A cancel from the moment the page is open counts for this run.
+    CancelRequested = 0;
+    LastRun = new WorkerRun;
+    LastRun->page = page;
+    LastRun->serial = ++RunSerial;
+    RunPage = page;
+    WorkerThread = CreateThread(nullptr, 0, DownloadWorker, LastRun, 0, nullptr);
+    if (!WorkerThread) PostMessageA(page, kDownloadFailedMessage, 0, 0);
+    return TRUE;
+}
+
+// Next (only ever sent), Cancel with its question, and the help button.
+void OnCommand(HWND page, int id) {
+    if (id == IDOK) {
+        WizardState = kProgressNext;
+        DownloadActive = 0;
+        PostMessageA(page, WM_CLOSE, 0, 0);
+    } else if (id == IDCANCEL) {
+        if (!UserConfirmsCancel(page)) return;
+        SetDlgItemTextA(page, IDC_STATUS, kCancelledText);
+        WizardState = kProgressStopped;
+        CancelRequested = 1;
+        DownloadActive = 0;
+        WriteActive = 0;
+    } else if (id == IDC_HELP_BUTTON) {
+        ShowHelpMenu(page);
+    }
+}
+
+// The worker's download failed and the user has read why: back to the drive selection page.
+void OnDownloadFailed(HWND page) {
+    WizardState = kProgressStopped;
+    DownloadActive = 0;
+    PostMessageA(page, WM_CLOSE, 0, 0);
+}
+
+// WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
+// page open. A confirmed close cancels the run; its worker stops on its own and no longer
+// touches this page once it is gone. TRUE when the message was refused.
+bool RefuseClose(HWND page) {
+    if (!WorkRuns()) return false;
+    if (!UserConfirmsCancel(page)) return true;
+    if (WorkRuns()) {  // the run may have ended while the question was open
+        WizardState = kProgressStopped;
+        DownloadActive = 0;
+        WriteActive = 0;
+        CancelRequested = 1;
+    }
+    return false;
+}
+
+// WM_DESTROY: the page is going; its run must not reach any later window.
+void OnDestroy() {
+    if (WorkRuns()) {
+        WizardState = kProgressStopped;
+        DownloadActive = 0;
+        WriteActive = 0;
+    }
+    CancelRequested = 1;
+    RunPage = nullptr;
+}
+
+}  // namespace
+
+// True while the worker is stuck in a download that has shown no sign of life for a while.
+bool DownloadStalled(const WorkerRun* run) {
+    return run->downloading && GetTickCount() - run->lastReport >= kStalledDownloadMs;
+}
+
+void WaitForPreviousWorker() {
+    if (!WorkerThread) return;
+    bool abandoned = false;
+    if (WaitForSingleObject(WorkerThread, 0) == WAIT_TIMEOUT) {
+        HWND notice = ShowWaitNotice();
+        // Messages keep flowing so that the notice paints while the worker finishes.
+        for (;;) {
+            DWORD woke = MsgWaitForMultipleObjects(1, &WorkerThread, FALSE, 100, QS_ALLINPUT);
+            if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+            if (DownloadStalled(LastRun)) {
+                abandoned = true;  // it can no longer reach a page or a disk
+                break;
+            }
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+        }
+        if (notice) DestroyWindow(notice);
+    }
+    CloseHandle(WorkerThread);
+    WorkerThread = nullptr;
+    if (!abandoned) delete LastRun;  // an abandoned worker keeps using its record
+    LastRun = nullptr;
+}
 
 INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
-        CurrentPage = page;
+        return OnInitDialog(page);
+    case WM_ERASEBKGND:
+        return PaintPageBackground(page, reinterpret_cast<HDC>(wParam), false, "Halcyra Creator");
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<INT_PTR>(PageBrush);
+    case WM_DRAWITEM:
+        DrawSkinnedButton(static_cast<uint32_t>(wParam),
+                          reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) != 0) return 0;
-        if (LOWORD(wParam) == IDCANCEL) {
-            WizardState = kProgressStopped;
-            PostMessageA(page, WM_CLOSE, 0, 0);
-        }
+        if (HIWORD(wParam) == 0) OnCommand(page, LOWORD(wParam));
         return 0;
+    case kDownloadFailedMessage:
+        OnDownloadFailed(page);
+        return TRUE;
     case WM_CLOSE:
-    case WM_DESTROY:
     case WM_QUERYENDSESSION:
-        DefWindowProcA(CurrentPage, message, wParam, lParam);
+        if (RefuseClose(page)) return TRUE;
+        // The default procedure destroys the page on WM_CLOSE, which ends its modal run.
+        DefWindowProcA(page, message, wParam, lParam);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy();
+        DefWindowProcA(page, message, wParam, lParam);
         return TRUE;
     default:
         return 0;

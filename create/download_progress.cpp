@@ -1,0 +1,78 @@
+#include "create/download_progress.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "drives/size_format.h"
+
+#ifndef HALCYRA_DEFAULT_IMAGE_URL
+#error "HALCYRA_DEFAULT_IMAGE_URL must name the built-in image address"
+#endif
+
+const char* ImageUrlFrom(const char* environmentValue) {
+    if (environmentValue && environmentValue[0]) return environmentValue;
+    return HALCYRA_DEFAULT_IMAGE_URL;
+}
+
+bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int randomValue) {
+    if (size == 0) return false;
+    const char* separator = strchr(imageUrl, '?') ? "&" : "?";
+    int length = snprintf(out, size, "%s%sRand=%i", imageUrl, separator, randomValue);
+    if (length < 0 || static_cast<size_t>(length) >= size) {
+        out[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, uint32_t runNumber) {
+    // Each input is folded in through a multiply-xorshift round, so that inputs differing in
+    // one low bit give unrelated seeds.
+    uint32_t inputs[] = {timeNow, tickCount, processId, runNumber};
+    uint32_t seed = 0x9E3779B9u;
+    for (uint32_t value : inputs) {
+        seed ^= value + 0x7F4A7C15u + (seed << 6) + (seed >> 2);
+        seed ^= seed >> 16;
+        seed *= 0x85EBCA6Bu;
+        seed ^= seed >> 13;
+        seed *= 0xC2B2AE35u;
+        seed ^= seed >> 16;
+    }
+    return seed;
+}
+
+ProgressStep DecideProgress(uint32_t received, uint32_t total, bool cancelRequested,
+                            int64_t now, int64_t downloadStart, int32_t lastShownSecond) {
+    ProgressStep step = {};
+    if (cancelRequested) {
+        step.abort = true;
+        return step;
+    }
+    if (total == 0) return step;
+
+    int64_t elapsed = now - downloadStart;
+    if (elapsed < 1) elapsed = 0;
+    if (elapsed > INT32_MAX) elapsed = INT32_MAX;
+    step.elapsed = static_cast<int32_t>(elapsed);
+
+    double position = static_cast<double>(received) * 1000.0 / static_cast<double>(total);
+    if (position > kDownloadBarSteps) position = kDownloadBarSteps;
+    step.barPosition = static_cast<int32_t>(position);
+    step.rate = elapsed >= 1 ? static_cast<int64_t>(received) / elapsed : 0;
+    step.show = step.elapsed != lastShownSecond;
+    return step;
+}
+
+void DownloadStatusLine(char* out, size_t size, uint32_t received, uint32_t total, int64_t rate) {
+    char receivedText[32], totalText[32], rateText[32];
+    FormatSize(static_cast<int64_t>(received), receivedText);
+    FormatSize(static_cast<int64_t>(total), totalText);
+    FormatRate(rate, rateText);
+    snprintf(out, size, "%s of %s Downloaded (%s)", receivedText, totalText, rateText);
+}
+
+bool DownloadComplete(uint64_t fileSize, uint32_t announcedTotal, uint32_t httpStatus) {
+    if (httpStatus != 0 && (httpStatus < 200 || httpStatus > 299)) return false;
+    if (fileSize == 0) return false;
+    return announcedTotal == 0 || static_cast<uint32_t>(fileSize) == announcedTotal;
+}

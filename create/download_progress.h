@@ -1,0 +1,51 @@
+// Decisions of the image download that need no window: the image address and the request
+// built from it, the seed of the request's random number, and what each progress report of
+// the download shows.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+constexpr int32_t kDownloadBarSteps = 1000;    // the progress bar's range while downloading
+constexpr size_t kRequestAddressSize = 4096;   // room for the request address
+constexpr size_t kDownloadStatusSize = 128;    // room for one download status line
+constexpr const char kImageUrlVariable[] = "HALCYRA_IMAGE_URL";
+constexpr const char kImageFileName[] = "HalcyraImage.bin";
+
+// The image address: the value of HALCYRA_IMAGE_URL when it is set and not empty, else the
+// address built into the program.
+const char* ImageUrlFrom(const char* environmentValue);
+
+// The request address: the image address followed by "&Rand=<value>" ("?Rand=" when the address
+// has no query string yet). False, with `out` empty, when it doesn't fit in `size` characters.
+bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int randomValue);
+
+// The random number of a request, 0 to 32,767, from the runtime generator's next value.
+inline int RequestRandom(int generatorValue) { return generatorValue & 0x7FFF; }
+
+// Seed of the generator for one download: differs between the runs of one process (the run
+// number) and between program starts (time, tick count, process id).
+uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, uint32_t runNumber);
+
+// What to do with one progress report of the download.
+struct ProgressStep {
+    bool abort;           // answer E_ABORT: the user has cancelled
+    bool show;            // update the bar and the status line
+    int32_t elapsed;      // whole seconds since the download began (0 when below 1)
+    int32_t barPosition;  // 0..kDownloadBarSteps
+    int64_t rate;         // bytes per second, 0 during the first second
+};
+
+// A cancel aborts at every report, also while the server sends no length (total 0); otherwise
+// a report without a total shows nothing, and the page changes at most once per elapsed second
+// (never while elapsed equals the second shown last).
+ProgressStep DecideProgress(uint32_t received, uint32_t total, bool cancelRequested,
+                            int64_t now, int64_t downloadStart, int32_t lastShownSecond);
+
+// "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize).
+void DownloadStatusLine(char* out, size_t size, uint32_t received, uint32_t total, int64_t rate);
+
+// True when a download that reported success delivered the image: the server's HTTP status (0
+// when none was reported) is a success, the file has at least one byte and, when the server
+// announced a length (the reports carry it in 32 bits), exactly that many. The download
+// function also reports success for error pages and for connections closed halfway.
+bool DownloadComplete(uint64_t fileSize, uint32_t announcedTotal, uint32_t httpStatus);

@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Loopback stand-in for the application server that hands out the bootable image.
+
+It answers GET requests for one path (default /halcyra/image) whose query string carries the
+configured parameters plus "Rand=<0..32767>", with the image file as the body. Every other
+request gets 404. For tests it can misbehave in the ways a real server or network does:
+
+    normal    the image with its Content-Length (at most --rate bytes per second when given)
+    nolength  the image without a length, the end marked by closing the connection
+    404, 500  an error status with a short HTML body
+    drop      the length of the whole image, half of the body, then the connection is closed
+    trickle   the image with its length, in small pieces with pauses in between
+    stall     the headers and the first piece, then nothing until the client goes away
+
+The mode is set at start (--mode) and can be changed while the server runs with
+GET /_control?mode=<mode> (optionally &rate=<bytes per second>&interval=<trickle seconds>).
+GET /_requests lists the image requests served so far as JSON lines, one object per request
+with its path, query, Rand value, mode, start time, time of its latest write, and how it ended: "complete", "dropped" (by
+the server, as the mode asks) or "cut" (the client went away), with the bytes sent.
+
+The server binds to 127.0.0.1 only and prints "PORT <n>" on its first output line.
+"""
+
+import argparse
+import http.server
+import json
+import os
+import socket
+import sys
+import threading
+import time
+import urllib.parse
+
+MODES = ("normal", "nolength", "404", "500", "drop", "trickle", "stall")
+COPY_BLOCK = 1 << 20
+
+
+class State:
+    def __init__(self, args):
+        self.image = args.image
+        self.path = args.path
+        self.query = urllib.parse.parse_qs(args.query, keep_blank_values=True)
+        self.mode = args.mode
+        self.trickle_bytes = args.trickle_bytes
+        self.trickle_interval = args.trickle_interval
+        self.rate = args.rate
+        self.lock = threading.Lock()
+        self.requests = []
+
+    def note(self, entry):
+        with self.lock:
+            self.requests.append(entry)
+
+
+def parse_rand(values):
+    """The Rand value of a request when it is one whole number in 0..32767, else None."""
+    if len(values) != 1 or not values[0].isdigit():
+        return None
+    value = int(values[0])
+    return value if 0 <= value <= 32767 else None
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "HalcyraImageServer/1"
+    state = None  # set by main
+
+    def log_message(self, fmt, *args):
+        if self.server.verbose:
+            sys.stderr.write("%s %s\n" % (self.address_string(), fmt % args))
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+        if url.path == "/_control":
+            mode = query.get("mode", [self.state.mode])[0]
+            if mode not in MODES:
+                return self.reply_text(400, "unknown mode\n")
+            self.state.mode = mode
+            if "rate" in query:
+                self.state.rate = int(query["rate"][0])
+            if "interval" in query:
+                self.state.trickle_interval = float(query["interval"][0])
+            return self.reply_text(200, "mode %s\n" % mode)
+        if url.path == "/_requests":
+            with self.state.lock:
+                body = "".join(json.dumps(r) + "\n" for r in self.state.requests
+                               if r["path"] == self.state.path)
+            return self.reply_text(200, body)
+
+        rand = parse_rand(query.get("Rand", []))
+        expected = all(query.get(k) == v for k, v in self.state.query.items())
+        mode = self.state.mode
+        entry = {"path": url.path, "query": url.query, "rand": rand, "mode": mode,
+                 "time": time.time(), "end": None, "sent": 0}
+        self.state.note(entry)
+        if url.path != self.state.path or not expected or rand is None:
+            entry["end"] = "refused"
+            return self.reply_text(404, "<html><body>Not found</body></html>\n", "text/html")
+        if mode in ("404", "500"):
+            entry["end"] = mode
+            text = "Not Found" if mode == "404" else "Internal Server Error"
+            return self.reply_text(int(mode), "<html><body>%s</body></html>\n" % text, "text/html")
+        self.send_image(mode, entry)
+
+    def reply_text(self, status, body, kind="text/plain"):
+        data = body.encode()
+        self.send_response(status)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Cache-Control", "no-cache")
+        self.end_headers()
+        self.wfile.write(data)
+
+    def send_image(self, mode, entry):
+        size = os.path.getsize(self.state.image)
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Cache-Control", "no-cache")
+        if mode == "nolength":
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(size))
+        self.end_headers()
+        self.entry = entry
+        try:
+            with open(self.state.image, "rb") as image:
+                if mode in ("normal", "nolength"):
+                    self.copy(image, size)
+                elif mode == "drop":
+                    self.copy(image, size // 2)
+                    self.wfile.flush()
+                    self.connection.shutdown(socket.SHUT_RDWR)
+                    self.close_connection = True
+                    entry["end"] = "dropped"
+                elif mode == "trickle":
+                    self.trickle(image)
+                elif mode == "stall":
+                    self.write(image.read(self.state.trickle_bytes))
+                    self.stall()
+                    entry["end"] = "cut"
+            self.wfile.flush()
+            if entry["end"] is None:
+                entry["end"] = "complete"
+        except (BrokenPipeError, ConnectionResetError, OSError):
+            if entry["end"] is None:
+                entry["end"] = "cut"
+            self.close_connection = True
+        entry["end_time"] = time.time()
+
+    def write(self, data):
+        self.wfile.write(data)
+        self.wfile.flush()
+        self.entry["sent"] += len(data)
+        self.entry["last_write"] = time.time()
+
+    def copy(self, image, count):
+        rate = self.state.rate
+        block_size = min(COPY_BLOCK, max(4096, rate // 16)) if rate else COPY_BLOCK
+        start, sent = time.monotonic(), 0
+        while count > 0:
+            block = image.read(min(block_size, count))
+            if not block:
+                break
+            self.write(block)
+            count -= len(block)
+            sent += len(block)
+            if rate:
+                ahead = sent / rate - (time.monotonic() - start)
+                if ahead > 0:
+                    time.sleep(ahead)
+
+    def trickle(self, image):
+        while True:
+            block = image.read(self.state.trickle_bytes)
+            if not block:
+                break
+            self.write(block)
+            time.sleep(self.state.trickle_interval)
+
+    def stall(self):
+        # Waits until the client closes its end (a read returns nothing) or the server stops.
+        self.connection.settimeout(0.5)
+        while not self.server.stopping:
+            try:
+                if not self.connection.recv(1):
+                    break
+            except socket.timeout:
+                continue
+        self.close_connection = True
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    verbose = False
+    stopping = False
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--image", required=True, help="file served as the image")
+    parser.add_argument("--port", type=int, default=0, help="port on 127.0.0.1 (0: any free one)")
+    parser.add_argument("--path", default="/halcyra/image")
+    parser.add_argument("--query", default="product=halcyra&channel=current",
+                        help="parameters every image request must carry (besides Rand)")
+    parser.add_argument("--mode", default="normal", choices=MODES)
+    parser.add_argument("--trickle-bytes", type=int, default=4096)
+    parser.add_argument("--trickle-interval", type=float, default=0.2, help="seconds")
+    parser.add_argument("--rate", type=int, default=0,
+                        help="bytes per second for normal and nolength (0: as fast as possible)")
+    parser.add_argument("--verbose", action="store_true")
+    args = parser.parse_args()
+
+    Handler.state = State(args)
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.verbose = args.verbose
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.stopping = True
+        server.server_close()
+
+
+if __name__ == "__main__":
+    main()

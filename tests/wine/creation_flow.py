@@ -1,0 +1,211 @@
+"""Pieces shared by the creation run's tests, its benchmark and the demo: the demo image, the
+stand-in application server, the file-backed removable drive and the way through the wizard
+to the progress page.
+
+    with WineSession("run") as s, ImageServer(image) as server:
+        disk = add_target_drive(s)
+        program = s.start_program(env=server.program_env())
+        page = open_progress_page(s.driver)
+"""
+
+import json
+import os
+import subprocess
+import sys
+import time
+import urllib.request
+
+from harness import SOURCE_DIR, wait_until
+
+PAGE = "Halcyra Creator"
+DRIVE_LIST, STATUS, BAR, PAGE_TEXT, DRIVE_STATUS = 1002, 1018, 1019, 1028, 1011
+NEXT, CANCEL = 1, 2
+WAIT_NOTICE_TEXT = 100
+
+DOWNLOADING = "Downloading application components..."
+CANCELLED = "The Halcyra creation process has been cancelled."
+CANCEL_QUESTION = "Are you sure you want to cancel the creation process?"
+DOWNLOAD_ERROR = ("Unable to connect to the application server - Please check your network "
+                  "connection.")
+SUCCESS = ("Halcyra has been successfully written to drive E:. Please insert the Halcyra USB "
+           "Flash Drive into your computer and restart your computer to launch Halcyra. The "
+           "Halcyra creator will close when ok is clicked.")
+IMAGE_PATH = "/halcyra/image"
+IMAGE_QUERY = "product=halcyra&channel=current"
+
+sys.path.insert(0, os.path.join(SOURCE_DIR, "tools"))
+import boot_check  # noqa: E402
+import make_demo_image  # noqa: E402
+
+
+def build_demo_image(path, size=make_demo_image.DEFAULT_SIZE):
+    """The demo boot image (boot sector and numbered filler sectors) at `path`."""
+    make_demo_image.build(path, size)
+    return path
+
+
+def boots(disk, timeout=30):
+    """True when QEMU shows the Halcyra banner on the serial port when started from `disk`."""
+    return boot_check.boots(disk, timeout)[0]
+
+
+class ImageServer:
+    """The stand-in application server on 127.0.0.1, in its own process."""
+
+    def __init__(self, image, mode="normal", port=0, **options):
+        self.image = image
+        self.mode = mode
+        self.port = port
+        self.options = options
+        self.process = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+        return False
+
+    def start(self):
+        command = [sys.executable, os.path.join(SOURCE_DIR, "tests", "server", "image_server.py"),
+                   "--image", self.image, "--mode", self.mode, "--port", str(self.port),
+                   "--path", IMAGE_PATH, "--query", IMAGE_QUERY]
+        for name, value in self.options.items():
+            command += ["--" + name.replace("_", "-"), str(value)]
+        self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
+        line = self.process.stdout.readline()
+        if not line.startswith("PORT "):
+            raise RuntimeError("image server did not start")
+        self.port = int(line.split()[1])
+
+    def stop(self):
+        if self.process:
+            if self.process.poll() is None:
+                self.process.terminate()
+                self.process.wait(10)
+            self.process.stdout.close()
+        self.process = None
+
+    @property
+    def url(self):
+        return "http://127.0.0.1:%d%s?%s" % (self.port, IMAGE_PATH, IMAGE_QUERY)
+
+    def program_env(self):
+        return {"HALCYRA_IMAGE_URL": self.url}
+
+    def control(self, **settings):
+        """Changes mode, rate or trickle interval of the running server."""
+        query = "&".join("%s=%s" % item for item in settings.items())
+        urllib.request.urlopen("http://127.0.0.1:%d/_control?%s" % (self.port, query)).read()
+
+    def requests(self):
+        """The image requests so far, each a dict (rand, mode, end, sent, time, end_time)."""
+        data = urllib.request.urlopen("http://127.0.0.1:%d/_requests" % self.port).read()
+        return [json.loads(line) for line in data.decode().splitlines() if line]
+
+
+def add_target_drive(session, disk_size=16 << 20, volume_size=1 << 20, label="BACKUP",
+                     disk_fill=b"\xee", volume_fill=b"\xdd"):
+    """Removable drive E: whose volume (\\\\.\\E:) and physical disk 1 are files of the session.
+    Returns (disk path, volume path)."""
+    disk, volume = session.path("disk1.img"), session.path("volume_e.img")
+    fill_file(disk, disk_size, disk_fill)
+    fill_file(volume, volume_size, volume_fill)
+    session.add_removable_drive("E", label=label, volume_file=volume, disk_file=disk,
+                                disk_number=1)
+    session.restart_driver()  # the drive settings take effect for processes started after this
+    return disk, volume
+
+
+def fill_file(path, size, byte):
+    block = byte * (1 << 20)
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            f.write(block[:min(left, len(block))])
+            left -= len(block)
+
+
+def is_filled(path, byte, offset=0, length=None):
+    """True when the file holds only `byte` from offset (for length bytes, or to its end)."""
+    with open(path, "rb") as f:
+        f.seek(offset)
+        left = length
+        while left is None or left > 0:
+            block = f.read(1 << 20 if left is None else min(1 << 20, left))
+            if not block:
+                return left is None
+            if block.count(byte) != len(block):
+                return False
+            if left is not None:
+                left -= len(block)
+    return True
+
+
+def starts_with_file(path, image):
+    """True when `path` holds the bytes of `image` from offset 0."""
+    with open(path, "rb") as disk, open(image, "rb") as source:
+        while True:
+            block = source.read(1 << 20)
+            if not block:
+                return True
+            if disk.read(len(block)) != block:
+                return False
+
+
+def open_welcome(driver, timeout=40):
+    return driver.wait_window(PAGE, control=PAGE_TEXT, timeout=timeout)
+
+
+def open_drive_page(driver, first=True):
+    """From the welcome page (first showing, which answers the intro message) or from the
+    drive page itself; returns the drive page."""
+    if first:
+        driver.click(open_welcome(driver), NEXT)
+        driver.answer(driver.wait_message_box("Halcyra", timeout=20), "ok")
+    return driver.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
+
+
+def create_on(driver, drive_page):
+    """Create and Yes to the warning; returns the progress page."""
+    wait_until(lambda: driver.enabled(drive_page, NEXT), timeout=20, message="Create enabled")
+    driver.click(drive_page, NEXT)
+    box = driver.wait_message_box("Are you sure?", timeout=10)
+    driver.answer(box, "yes")
+    return driver.wait_window(PAGE, control=BAR, timeout=30)
+
+
+def open_progress_page(driver, first=True):
+    return create_on(driver, open_drive_page(driver, first))
+
+
+def message_boxes(driver):
+    """Captions of the message boxes open now."""
+    return [caption for handle, kind, caption in driver.windows() if kind == "#32770"
+            and caption != PAGE]
+
+
+def watch(driver, page, until, interval=0.05, timeout=120, on_sample=None):
+    """Samples status, bar and the page's answer time until until(sample) is true.
+
+    A sample is a dict: t (seconds), status, bar, ping (ms). Returns the list of samples.
+    Stops when the page has gone (the last sample then has status None).
+    """
+    samples, start = [], time.monotonic()
+    while True:
+        sample = {"t": time.monotonic() - start}
+        try:
+            sample["ping"] = driver.ping(page, 5000)
+            sample["status"] = driver.text(page, STATUS)
+            sample["bar"] = driver.progress_pos(page, BAR)
+        except AssertionError:
+            sample.update(status=None, bar=None, ping=sample.get("ping"))
+        samples.append(sample)
+        if on_sample:
+            on_sample(sample)
+        if sample["status"] is None or until(sample):
+            return samples
+        if sample["t"] > timeout:
+            raise AssertionError("timed out watching the progress page; last: %r" % sample)
+        time.sleep(interval)
