@@ -36,6 +36,7 @@ def boots(image, timeout=30.0, qemu="qemu-system-x86_64"):
     finally:
         process.kill()
         process.wait()
+        process.stdout.close()
     return BANNER in output, output.decode("latin-1")
 
 

@@ -112,9 +112,14 @@ def add_target_drive(session, disk_size=16 << 20, volume_size=1 << 20, label="BA
     disk, volume = session.path("disk1.img"), session.path("volume_e.img")
     fill_file(disk, disk_size, disk_fill)
     fill_file(volume, volume_size, volume_fill)
-    session.add_removable_drive("E", label=label, volume_file=volume, disk_file=disk,
-                                disk_number=1)
-    session.restart_driver()  # the drive settings take effect for processes started after this
+    for _ in range(3):
+        session.add_removable_drive("E", label=label, volume_file=volume, disk_file=disk,
+                                    disk_number=1)
+        # The drive type is read when the prefix starts; now and then the restart lost the
+        # value just written, so it is checked and written again.
+        session.restart_driver()
+        if session.driver.reg_get("HKLM", r"Software\Wine\Drives", "e:"):
+            break
     return disk, volume
 
 
