@@ -6,6 +6,7 @@
 #include "app/page_flow.h"
 #include "app/shared_state.h"
 #include "create/drive_page.h"
+#include "create/iso_export.h"
 #include "drives/drive_scan.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
@@ -114,7 +115,7 @@ void OnCommand(HWND page, int id, int code) {
     case IDOK: OnCreate(page); break;
     case IDCANCEL: ClosePage(page, kDriveBack); break;
     case IDC_CANCEL_PAGE: ClosePage(page, kDriveCancel); break;
-    case IDC_EXTRACT_ISO: break;  // the ISO export is not built yet
+    case IDC_EXTRACT_ISO: ExtractIsoCommand(page); break;
     case IDC_MODE_ISO: SwitchMode(page, 0); break;
     case IDC_MODE_USB: SwitchMode(page, 1); break;
     case IDC_REFRESH:
