@@ -1,0 +1,117 @@
+"""A whole creation run under Wine against curl and dd doing the same work.
+
+Serves one image (default 256 MiB: the demo boot sector and numbered filler sectors) from the
+stand-in server on loopback and measures, in the same run:
+  program  the real program from Yes on the drive warning to the "Operation Complete" message:
+           the download into the temporary directory and the write onto a file-backed disk
+  curl     curl downloading the same address into a file, then
+  dd       dd bs=64K oflag=direct writing that file onto a fresh file-backed disk
+and prints both totals, their parts and the ratio. While the program runs, the UI driver asks
+the progress page for an answer (WM_NULL) every 50 ms; the worst answer time of the download
+and of the write are printed too. The program's write holds the writer's one-second pause
+before the volume lock, which is printed on its own line.
+
+    HALCYRA_WIN64_DIR=build/win64 python3 bench/run_bench.py [--mib 256]
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
+from harness import WineSession  # noqa: E402
+from creation_flow import (ImageServer, add_target_drive, build_demo_image,  # noqa: E402
+                           message_boxes, open_drive_page, starts_with_file, watch, BAR, PAGE,
+                           NEXT)
+
+MIB = 1024 * 1024
+WRITER_PAUSE_S = 1.0
+
+
+def timed(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True)
+    return time.perf_counter() - start
+
+
+def program_run(image, server, disk_size):
+    """(total s, download s, worst ping download ms, worst ping write ms) of one whole run."""
+    with WineSession("run-bench", accept_agreement=True) as s:
+        disk, _ = add_target_drive(s, disk_size=disk_size)
+        program = s.start_program(env=server.program_env())
+        d = s.driver
+        drive_page = open_drive_page(d)
+        d.click(drive_page, NEXT)
+        box = d.wait_message_box("Are you sure?", timeout=10)
+        d.answer(box, "yes")
+        start = time.monotonic()
+        page = d.wait_window(PAGE, control=BAR, timeout=30)
+        page_at = time.monotonic() - start  # sample times count from here
+        samples = watch(d, page, lambda _: "Operation Complete" in message_boxes(d),
+                        timeout=1800)
+        total = time.monotonic() - start
+        download_pings, write_pings, download_end = [], [], None
+        for x in samples:
+            status = x["status"] or ""
+            if "Written" in status or status.startswith("Creating"):
+                write_pings.append(x["ping"])
+                if download_end is None:
+                    download_end = x["t"]
+            else:
+                download_pings.append(x["ping"])
+        d.answer(d.wait_message_box("Operation Complete"), "ok")
+        if program.wait(60) != 0:
+            sys.exit("the program did not end with 0")
+        if not starts_with_file(disk, image):
+            sys.exit("the program's disk does not hold the image")
+        download = page_at + download_end if download_end is not None else float("nan")
+        return total, download, max(download_pings or [0]), max(write_pings or [0])
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mib", type=int, default=256)
+    parser.add_argument("--dir", default=None, help="working folder (default: a temp folder)")
+    args = parser.parse_args()
+    size = args.mib * MIB
+    work = tempfile.mkdtemp(prefix="run-bench-", dir=args.dir)
+    try:
+        image = build_demo_image(os.path.join(work, "image.img"), size)
+        with ImageServer(image) as server:
+            total, download, ping_download, ping_write = program_run(image, server, size + MIB)
+
+            fetched = os.path.join(work, "curl.img")
+            url = server.url + "&Rand=1"
+            curl_s = timed(["curl", "-s", "-f", "-o", fetched, url])
+            disk = os.path.join(work, "dd_disk.img")
+            with open(disk, "wb") as f:
+                f.truncate(size + MIB)
+            dd_s = timed(["dd", "if=" + fetched, "of=" + disk, "bs=64K", "oflag=direct",
+                          "conv=notrunc", "status=none"])
+            if not starts_with_file(disk, image):
+                sys.exit("dd's disk does not hold the image")
+
+        baseline = curl_s + dd_s
+        write = total - download
+        print("image: %d MiB over loopback, file-backed disks in %s" % (args.mib, work))
+        print("program, whole run            %7.2f s" % total)
+        print("  download (to the write)     %7.2f s  %7.1f MiB/s" % (download, args.mib / download))
+        print("  write and ending            %7.2f s  %7.1f MiB/s" % (write, args.mib / write))
+        print("  of it the writer's pause    %7.2f s" % WRITER_PAUSE_S)
+        print("curl + dd, whole              %7.2f s" % baseline)
+        print("  curl                        %7.2f s  %7.1f MiB/s" % (curl_s, args.mib / curl_s))
+        print("  dd bs=64K oflag=direct      %7.2f s  %7.1f MiB/s" % (dd_s, args.mib / dd_s))
+        print("ratio program / (curl + dd)   %7.2f" % (total / baseline))
+        print("worst page answer, download   %7d ms" % ping_download)
+        print("worst page answer, write      %7d ms" % ping_write)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
