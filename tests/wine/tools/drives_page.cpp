@@ -23,8 +23,9 @@ extern uint8_t IntroPending;
 
 namespace {
 
-const int kWatched[] = {IDOK,         IDCANCEL,     IDC_EXTRACT_ISO, IDC_REFRESH,     IDC_DRIVE_LIST,
-                        IDC_MODE_USB, IDC_MODE_ISO, IDC_FORMAT_DISK, IDC_CANCEL_PAGE, IDC_HELP_BUTTON};
+const int kWatched[] = {IDOK,           IDCANCEL,        IDC_EXTRACT_ISO, IDC_REFRESH,
+                        IDC_DRIVE_LIST, IDC_MODE_USB,    IDC_MODE_ISO,    IDC_FORMAT_DISK,
+                        IDC_CANCEL_PAGE, IDC_HELP_BUTTON};
 bool gScanSeen = false;
 
 void Report(const char* what) {
