@@ -106,10 +106,11 @@ class ImageServer:
 
 
 def add_target_drive(session, disk_size=16 << 20, volume_size=1 << 20, label="BACKUP",
-                     disk_fill=b"\xee", volume_fill=b"\xdd"):
-    """Removable drive E: whose volume (\\\\.\\E:) and physical disk 1 are files of the session.
-    Returns (disk path, volume path)."""
-    disk, volume = session.path("disk1.img"), session.path("volume_e.img")
+                     disk_fill=b"\xee", volume_fill=b"\xdd", folder=None):
+    """Removable drive E: whose volume (\\\\.\\E:) and physical disk 1 are files in `folder`
+    (default: the session's own folder). Returns (disk path, volume path)."""
+    folder = folder or session.path()
+    disk, volume = os.path.join(folder, "disk1.img"), os.path.join(folder, "volume_e.img")
     fill_file(disk, disk_size, disk_fill)
     fill_file(volume, volume_size, volume_fill)
     for _ in range(3):
