@@ -19,6 +19,7 @@ Environment: HALCYRA_WIN64_DIR (the x86_64 Windows build folder) and HALCYRA_SOU
 
 import fcntl
 import os
+import select
 import shutil
 import signal
 import subprocess
@@ -131,15 +132,24 @@ class UiDriver:
     """Talks to uidriver.exe, which runs inside the session's prefix and desktop."""
 
     def __init__(self, env):
-        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=env,
+        self.env = env
+        self.start()
+
+    def start(self):
+        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                         encoding="cp1252", errors="replace")
 
-    def call(self, *fields):
+    def call(self, *fields, timeout=180):
         line = "\t".join(str(f) for f in fields)
         self.process.stdin.write(line + "\n")
         self.process.stdin.flush()
+        # Every command answers within its own time-out; a driver that hangs fails the test.
+        ready, _, _ = select.select([self.process.stdout], [], [], timeout)
+        if not ready:
+            self.process.kill()
+            raise DriverError("%s: UI driver gave no answer" % fields[0])
         answer = self.process.stdout.readline()
         if not answer:
             raise DriverError("UI driver ended")
@@ -338,6 +348,7 @@ class WineSession:
         self.programs = []
         self.mounts = []
         self.drive_links = []
+        self.drives_changed = False
 
     # Lifetime
     def __enter__(self):
@@ -392,11 +403,18 @@ class WineSession:
 
     def restart_driver(self):
         """Starts the UI driver again (for example after the desktop settings changed)."""
+        # The same driver object goes on with a new process, so references to it stay valid.
         self.driver.stop()
         subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
         subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
         subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
-        self.driver = UiDriver(self.env)
+        self.driver.start()
+        self.drives_changed = False
+
+    def _apply_drive_changes(self):
+        # Wine reads the drive types when the prefix starts: restart it after a change.
+        if self.drives_changed:
+            self.restart_driver()
 
     # Paths
     def path(self, *parts):
@@ -422,6 +440,7 @@ class WineSession:
         """Starts the program as a user would, from a Windows path inside the prefix."""
         if windows_path == r"C:\Halcyra\HalcyraCreator.exe":
             self.install_program()
+        self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
         program = Program([WINE64, windows_path], run_env, cwd=self.root)
@@ -430,6 +449,7 @@ class WineSession:
 
     def start_tool(self, name, args=(), env=None):
         """Starts a test program of the build (tests/wine/tools) without waiting."""
+        self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
         program = Program([WINE64, exe_path(name)] + list(args), run_env, cwd=self.root)
@@ -459,6 +479,8 @@ class WineSession:
         volume_file is linked). volume_file: what \\\\.\\X: opens. disk_file: what
         \\\\.\\PHYSICALDRIVE<disk_number> opens. size_bytes: back the directory by a tmpfs of
         exactly that size, so that the drive reports it as its total. Returns the directory.
+        Wine reads drive types when the prefix starts, so the next start_program or start_tool
+        restarts the prefix first (or call restart_driver yourself).
         """
         letter = letter.lower()
         directory = directory or self.path("drive_" + letter)
@@ -476,11 +498,13 @@ class WineSession:
         if disk_file:
             self._link("physicaldrive%d" % disk_number, disk_file)
         self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter + ":", REG_SZ, "floppy")
+        self.drives_changed = True
         return directory
 
     def set_drive_type(self, letter, kind):
         """Wine's drive type for a letter: "floppy" (removable), "hd", "cdrom", "network"."""
         self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter.lower() + ":", REG_SZ, kind)
+        self.drives_changed = True
 
     def link_device(self, name, target):
         """Links a dosdevices entry (e.g. "e::" or "physicaldrive1") to a file or directory."""
