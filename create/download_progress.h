@@ -10,6 +10,10 @@ constexpr size_t kRequestAddressSize = 4096;   // room for the request address
 constexpr size_t kDownloadStatusSize = 128;    // room for one download status line
 constexpr const char kImageUrlVariable[] = "HALCYRA_IMAGE_URL";
 constexpr const char kImageFileName[] = "HalcyraImage.bin";
+constexpr const char kDownloadingText[] = "Downloading application components...";
+constexpr const char kDownloadErrorText[] =
+    "Unable to connect to the application server - Please check your network connection.";
+constexpr const char kDownloadErrorCaption[] = "Download Error";
 
 // The image address: the value of HALCYRA_IMAGE_URL when it is set and not empty, else the
 // address built into the program.

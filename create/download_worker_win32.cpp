@@ -18,10 +18,6 @@
 
 namespace {
 
-const char kDownloadingText[] = "Downloading application components...";
-const char kDownloadErrorText[] =
-    "Unable to connect to the application server - Please check your network connection.";
-const char kDownloadErrorCaption[] = "Download Error";
 
 struct ProgressCallback;
 struct HttpNegotiate;

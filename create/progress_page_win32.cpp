@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <new>
 
 #include "app/page_flow.h"
 #include "app/shared_state.h"
@@ -24,6 +25,7 @@ const char kPageTextFormat[] =
     "removable drive %c:";
 const char kWaitText[] = "Please wait - the previous creation run is stopping...";
 constexpr int kWaitNoticeText = 100;  // control id of the wait notice's text
+constexpr UINT kWorkerMissingMessage = WM_APP + 42;
 
 const SkinSpec kSkins[] = {
     {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
@@ -81,12 +83,19 @@ INT_PTR OnInitDialog(HWND page) {
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;
-    LastRun = new WorkerRun;
-    LastRun->page = page;
-    LastRun->serial = ++RunSerial;
     RunPage = page;
-    WorkerThread = CreateThread(nullptr, 0, DownloadWorker, LastRun, 0, nullptr);
-    if (!WorkerThread) PostMessageA(page, kDownloadFailedMessage, 0, 0);
+    LastRun = new (std::nothrow) WorkerRun;
+    if (LastRun) {
+        LastRun->page = page;
+        LastRun->serial = ++RunSerial;
+        WorkerThread = CreateThread(nullptr, 0, DownloadWorker, LastRun, 0, nullptr);
+    }
+    if (!WorkerThread) {
+        // No worker, no run: the same way back as a failed download.
+        delete LastRun;
+        LastRun = nullptr;
+        PostMessageA(page, kWorkerMissingMessage, 0, 0);
+    }
     return TRUE;
 }
 
@@ -113,6 +122,12 @@ void OnDownloadFailed(HWND page) {
     WizardState = kProgressStopped;
     DownloadActive = 0;
     PostMessageA(page, WM_CLOSE, 0, 0);
+}
+
+// The run could not start its worker: the user is told, as for a failed download.
+void OnWorkerMissing(HWND page) {
+    MessageBoxA(page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
+    OnDownloadFailed(page);
 }
 
 // WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
@@ -193,6 +208,9 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         return 0;
     case kDownloadFailedMessage:
         OnDownloadFailed(page);
+        return TRUE;
+    case kWorkerMissingMessage:
+        OnWorkerMissing(page);
         return TRUE;
     case WM_CLOSE:
     case WM_QUERYENDSESSION:

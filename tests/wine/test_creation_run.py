@@ -4,6 +4,7 @@ file-backed disk, and the endings, cancels and failures on the way."""
 
 import os
 import re
+import shutil
 import sys
 import tempfile
 import time
@@ -28,6 +29,10 @@ PAGE_INTRO = ("The latest version of the application is now being downloaded and
 WORK = tempfile.mkdtemp(prefix="halcyra-creation-")
 DEMO = build_demo_image(os.path.join(WORK, "demo.img"))
 DEMO_SIZE = os.path.getsize(DEMO)
+
+
+def tearDownModule():
+    shutil.rmtree(WORK, ignore_errors=True)
 
 
 def padded_end(size, sector=512):
