@@ -9,7 +9,9 @@ stand-in server on loopback and measures, in the same run:
 and prints both totals, their parts and the ratio. While the program runs, the UI driver asks
 the progress page for an answer (WM_NULL) every 50 ms; the worst answer time of the download
 and of the write are printed too. The program's write holds the writer's one-second pause
-before the volume lock, which is printed on its own line.
+before the volume lock, which is printed on its own line. For comparison the same address is
+also fetched by URLDownloadToFileA alone (tests/wine/tools/download_probe.exe, no page, no
+callback) in the program's prefix: the platform's own share of the download time.
 
     HALCYRA_WIN64_DIR=build/win64 python3 bench/run_bench.py [--mib 256]
 """
@@ -40,7 +42,8 @@ def timed(command):
 
 
 def program_run(image, server, disk_size):
-    """(total s, download s, worst ping download ms, worst ping write ms) of one whole run."""
+    """(total s, download s, worst ping download ms, worst ping write ms, probe s) of one
+    whole run and of the platform's download alone."""
     with WineSession("run-bench", accept_agreement=True) as s:
         disk, _ = add_target_drive(s, disk_size=disk_size)
         program = s.start_program(env=server.program_env())
@@ -70,7 +73,12 @@ def program_run(image, server, disk_size):
         if not starts_with_file(disk, image):
             sys.exit("the program's disk does not hold the image")
         download = page_at + download_end if download_end is not None else float("nan")
-        return total, download, max(download_pings or [0]), max(write_pings or [0])
+        code, out = s.run_tool("download_probe.exe", [server.url + "&Rand=2", r"C:\probe.bin"],
+                               timeout=600)
+        if code != 0:
+            sys.exit("download_probe failed:\n" + out)
+        probe = int(out.split("ms ")[1].split()[0]) / 1000.0
+        return total, download, max(download_pings or [0]), max(write_pings or [0]), probe
 
 
 def main():
@@ -83,7 +91,8 @@ def main():
     try:
         image = build_demo_image(os.path.join(work, "image.img"), size)
         with ImageServer(image) as server:
-            total, download, ping_download, ping_write = program_run(image, server, size + MIB)
+            total, download, ping_download, ping_write, probe = program_run(image, server,
+                                                                            size + MIB)
 
             fetched = os.path.join(work, "curl.img")
             url = server.url + "&Rand=1"
@@ -103,6 +112,7 @@ def main():
         print("  download (to the write)     %7.2f s  %7.1f MiB/s" % (download, args.mib / download))
         print("  write and ending            %7.2f s  %7.1f MiB/s" % (write, args.mib / write))
         print("  of it the writer's pause    %7.2f s" % WRITER_PAUSE_S)
+        print("URLDownloadToFileA alone      %7.2f s  %7.1f MiB/s" % (probe, args.mib / probe))
         print("curl + dd, whole              %7.2f s" % baseline)
         print("  curl                        %7.2f s  %7.1f MiB/s" % (curl_s, args.mib / curl_s))
         print("  dd bs=64K oflag=direct      %7.2f s  %7.1f MiB/s" % (dd_s, args.mib / dd_s))
