@@ -1,7 +1,6 @@
 // Licence agreement screen (template 136): shows the agreement, Accept or Decline.
 #include "app/shared_state.h"
 
-#include <commdlg.h>
 #include <richedit.h>
 
 #include <cstdio>
@@ -60,17 +59,8 @@ void OnSave(HWND screen) {
     char* filter = ScratchText + 1000;
     snprintf(filter, 1000, "Rich Text Files%c*.rtf%cAll Files%c*.*%c%c", 0, 0, 0, 0, 0);
     strcpy(ScratchText, "Halcyra_License.rtf");
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = screen;
-    dialog.lpstrFilter = filter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = ScratchText;
-    dialog.nMaxFile = 260;
-    dialog.lpstrTitle = "Please select where to save file";
-    dialog.Flags = OFN_HIDEREADONLY;
-    dialog.lpstrDefExt = "rtf";
-    if (!GetSaveFileNameA(&dialog)) return;
+    if (!AskForSaveFile(screen, ScratchText, filter, "Please select where to save file", "rtf"))
+        return;
 
     if (FILE* existing = fopen(ScratchText, "rb")) {
         fclose(existing);

@@ -6,19 +6,10 @@
 #include "ui/page_chrome.h"
 
 namespace {
-const SkinSpec kSkins[] = {
-    {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
-};
-const TooltipSpec kTooltips[] = {
-    {IDCANCEL, "Cancel"},
-    {IDOK, "Next"},
-    {IDC_HELP_BUTTON, "Open Help"},
-};
-
 // The common page set-up; the dialog manager then focuses Next.
 INT_PTR OnInitDialog(HWND page) {
     InitPageChromeBegin(page);
-    InitPageChromeEnd(page, kSkins, 1, kTooltips, 3);
+    InitPageChromeEnd(page, kHelpButtonSkin, 1, kCancelNextHelpTooltips, 3);
     return TRUE;
 }
 

@@ -1,8 +1,6 @@
 // ISO export: copies the downloaded image into a chosen .iso file, then shows the notice.
 #include "create/iso_export.h"
 
-#include <commdlg.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,17 +20,8 @@ bool AskForDestination() {
     strcpy(ScratchText, "Halcyra.iso");
     char* filter = ScratchText + 1000;
     snprintf(filter, 1000, "ISO Images%c*.iso%cAll Files%c*.*%c%c", 0, 0, 0, 0, 0);
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = CurrentPage;
-    dialog.lpstrFilter = filter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = ScratchText;
-    dialog.nMaxFile = 260;
-    dialog.lpstrTitle = "Please select a location for the ISO file.";
-    dialog.Flags = OFN_HIDEREADONLY;
-    dialog.lpstrDefExt = "iso";
-    return GetSaveFileNameA(&dialog) != 0;
+    return AskForSaveFile(CurrentPage, ScratchText, filter,
+                          "Please select a location for the ISO file.", "iso");
 }
 
 // True when the destination doesn't exist yet or the user agrees to overwrite it.

@@ -27,15 +27,6 @@ const char kWaitText[] = "Please wait - the previous creation run is stopping...
 constexpr int kWaitNoticeText = 100;  // control id of the wait notice's text
 constexpr UINT kWorkerMissingMessage = WM_APP + 42;
 
-const SkinSpec kSkins[] = {
-    {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
-};
-const TooltipSpec kTooltips[] = {
-    {IDCANCEL, "Cancel"},
-    {IDOK, "Next"},
-    {IDC_HELP_BUTTON, "Open Help"},
-};
-
 HANDLE WorkerThread = nullptr;  // the worker of the last run, until it has been waited for
 WorkerRun* LastRun = nullptr;   // its run record
 
@@ -74,7 +65,7 @@ INT_PTR OnInitDialog(HWND page) {
     CurrentPage = page;
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
     InitPageChromeBegin(page);
-    InitPageChromeEnd(page, kSkins, 1, kTooltips, 3);
+    InitPageChromeEnd(page, kHelpButtonSkin, 1, kCancelNextHelpTooltips, 3);
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kDownloadBarSteps));
     DownloadActive = 0;
     char text[160];

@@ -21,6 +21,11 @@ struct TooltipSpec {
     const char* text;
 };
 
+// The help button's skin, and the tooltips of a page whose buttons are Cancel (2), Next (1) and
+// help, in the order they are registered (welcome and progress pages).
+extern const SkinSpec kHelpButtonSkin[1];
+extern const TooltipSpec kCancelNextHelpTooltips[3];
+
 // Once at start-up: brushes and the shared bitmaps.
 void LoadPageChrome();
 
@@ -52,3 +57,8 @@ BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title);
 
 // The help button's popup menu and its commands.
 void ShowHelpMenu(HWND page);
+
+// The save dialog of the agreement and the ISO export: the file name in and out in `path`
+// (room for 260 characters); `filter` is a double-zero-terminated list. False on cancel.
+bool AskForSaveFile(HWND owner, char* path, const char* filter, const char* title,
+                    const char* defaultExtension);

@@ -1,11 +1,22 @@
 #include "ui/page_chrome.h"
 
+#include <commdlg.h>
+
 #include "app/shared_state.h"
 #include "res/resource.h"
 
 HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;
 HBITMAP HelpImage, HelpPressedImage;
 HBITMAP RefreshImage, RefreshPressedImage, RefreshHoverImage, RefreshDisabledImage;
+
+const SkinSpec kHelpButtonSkin[1] = {
+    {IDC_HELP_BUTTON, &HelpImage, &HelpPressedImage, &HelpImage, &HelpImage},
+};
+const TooltipSpec kCancelNextHelpTooltips[3] = {
+    {IDCANCEL, "Cancel"},
+    {IDOK, "Next"},
+    {IDC_HELP_BUTTON, "Open Help"},
+};
 
 namespace {
 HBITMAP LoadBitmapResource(int id) {
@@ -86,4 +97,19 @@ BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title) {
         DrawTextA(dc, title, -1, &client, 0);
     }
     return TRUE;
+}
+
+bool AskForSaveFile(HWND owner, char* path, const char* filter, const char* title,
+                    const char* defaultExtension) {
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = 260;
+    dialog.lpstrTitle = title;
+    dialog.Flags = OFN_HIDEREADONLY;
+    dialog.lpstrDefExt = defaultExtension;
+    return GetSaveFileNameA(&dialog) != 0;
 }
