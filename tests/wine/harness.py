@@ -216,6 +216,10 @@ class UiDriver:
         """Screen rectangle (left, top, right, bottom) of a control."""
         return tuple(int(v) for v in self.call("control_rect", window, control).split())
 
+    def client_rect(self, window):
+        """Screen rectangle (left, top, right, bottom) of a window's client area."""
+        return tuple(int(v) for v in self.call("client_rect", window).split())
+
     def tooltip(self):
         """Text of the tooltip on screen, or None."""
         try:
@@ -528,6 +532,18 @@ class WineSession:
                        check=True, timeout=30, stderr=subprocess.DEVNULL)
         return path
 
+    def grab(self, left, top, width, height, path):
+        """A screen area as a 24-bit PPM file; returns (width, height, pixel bytes)."""
+        subprocess.run(["import", "-display", self.display, "-window", "root", "-crop",
+                        "%dx%d+%d+%d" % (width, height, left, top), "+repage", "-depth", "8",
+                        "ppm:" + path], check=True, timeout=30, stderr=subprocess.DEVNULL)
+        return read_ppm(path)
+
+    def pixel(self, x, y):
+        """(r, g, b) of one screen pixel."""
+        _, _, data = self.grab(x, y, 1, 1, self.path("pixel.ppm"))
+        return tuple(data[:3])
+
     def hover(self, x, y):
         """Moves the real mouse pointer to screen coordinates."""
         subprocess.run(["xdotool", "mousemove", str(x), str(y)], env=dict(self.env), check=True)
@@ -544,6 +560,28 @@ class WineSession:
     def key(self, *keys):
         env = dict(self.env)
         subprocess.run(["xdotool", "key"] + list(keys), env=env, check=True)
+
+
+def read_ppm(path):
+    """(width, height, RGB bytes) of a binary PPM file."""
+    with open(path, "rb") as f:
+        data = f.read()
+    fields, position = [], 0
+    while len(fields) < 4:
+        while data[position:position + 1].isspace():
+            position += 1
+        end = position
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[position:end])
+        position = end
+    return int(fields[1]), int(fields[2]), data[position + 1:]
+
+
+def image_pixels(path, scratch):
+    """(width, height, RGB bytes) of an image file, through ImageMagick."""
+    subprocess.run(["/usr/bin/convert", path, "-depth", "8", "ppm:" + scratch], check=True, timeout=30)
+    return read_ppm(scratch)
 
 
 def wait_until(predicate, timeout=10, interval=0.1, message="condition"):

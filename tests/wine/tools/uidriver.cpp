@@ -215,6 +215,14 @@ std::string Run(const std::vector<std::string>& f) {
         return "ok " + std::to_string(r.left) + " " + std::to_string(r.top) + " " +
                std::to_string(r.right) + " " + std::to_string(r.bottom);
     }
+    if (command == "client_rect") {  // window -> screen rectangle of its client area
+        HWND window = ParseWindow(arg(1));
+        RECT r;
+        POINT origin = {0, 0};
+        if (!GetClientRect(window, &r) || !ClientToScreen(window, &origin)) return "err no window";
+        return "ok " + std::to_string(origin.x) + " " + std::to_string(origin.y) + " " +
+               std::to_string(origin.x + r.right) + " " + std::to_string(origin.y + r.bottom);
+    }
     if (command == "tooltip") {  // text of the visible tooltip window, if any
         HWND tip = nullptr;
         while ((tip = FindWindowExW(nullptr, tip, L"tooltips_class32", nullptr)) != nullptr)
