@@ -108,8 +108,10 @@ def main():
     if not headless:
         session.xvfb = UserDisplay()
     with ImageServer(image, rate=RATE) as server, session:
+        # As root the drive reports the size of a 4 GB stick instead of the host's disk.
+        stick = 4002910208 if os.geteuid() == 0 else None
         disk, _ = add_target_drive(session, disk_size=16 << 20, disk_fill=b"\0",
-                                   volume_fill=b"\0", folder=DEMO_DIR)
+                                   volume_fill=b"\0", folder=DEMO_DIR, size_bytes=stick)
         print("Removable drive E: on %s" % os.path.relpath(disk, ROOT))
         code = automatic(session, server) if headless else interactive(session, server)
     print("The program ended with exit code %s." % code)

@@ -106,16 +106,17 @@ class ImageServer:
 
 
 def add_target_drive(session, disk_size=16 << 20, volume_size=1 << 20, label="BACKUP",
-                     disk_fill=b"\xee", volume_fill=b"\xdd", folder=None):
+                     disk_fill=b"\xee", volume_fill=b"\xdd", folder=None, size_bytes=None):
     """Removable drive E: whose volume (\\\\.\\E:) and physical disk 1 are files in `folder`
-    (default: the session's own folder). Returns (disk path, volume path)."""
+    (default: the session's own folder); size_bytes: the total the drive reports (a tmpfs of
+    that size behind it). Returns (disk path, volume path)."""
     folder = folder or session.path()
     disk, volume = os.path.join(folder, "disk1.img"), os.path.join(folder, "volume_e.img")
     fill_file(disk, disk_size, disk_fill)
     fill_file(volume, volume_size, volume_fill)
     for _ in range(3):
         session.add_removable_drive("E", label=label, volume_file=volume, disk_file=disk,
-                                    disk_number=1)
+                                    disk_number=1, size_bytes=size_bytes)
         # The drive type is read when the prefix starts; now and then the restart lost the
         # value just written, so it is checked and written again.
         session.restart_driver()

@@ -489,7 +489,7 @@ class WineSession:
         letter = letter.lower()
         directory = directory or self.path("drive_" + letter)
         os.makedirs(directory, exist_ok=True)
-        if size_bytes is not None:
+        if size_bytes is not None and directory not in self.mounts:
             subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size_bytes, "tmpfs", directory],
                            check=True)
             self.mounts.append(directory)
