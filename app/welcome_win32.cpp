@@ -46,9 +46,7 @@ INT_PTR CALLBACK WelcomePage(HWND page, UINT message, WPARAM wParam, LPARAM lPar
     case WM_CLOSE:
     case WM_DESTROY:
     case WM_QUERYENDSESSION:
-        // The default procedure destroys the page on WM_CLOSE, which ends its modal run.
-        DefWindowProcA(CurrentPage, message, wParam, lParam);
-        return TRUE;
+        return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
         return 0;
     }

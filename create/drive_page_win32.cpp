@@ -161,9 +161,7 @@ INT_PTR CALLBACK DriveSelectionPage(HWND page, UINT message, WPARAM wParam, LPAR
     case WM_CLOSE:
     case WM_DESTROY:
     case WM_QUERYENDSESSION:
-        // The default procedure destroys the page on WM_CLOSE, which ends its modal run.
-        DefWindowProcA(CurrentPage, message, wParam, lParam);
-        return 0;
+        return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
         return 0;
     }

@@ -205,14 +205,14 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         return TRUE;
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
-        if (RefuseClose(page)) return TRUE;
-        // The default procedure destroys the page on WM_CLOSE, which ends its modal run.
-        DefWindowProcA(page, message, wParam, lParam);
-        return TRUE;
+        if (RefuseClose(page)) {
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, FALSE);  // the session end waits too
+            return TRUE;
+        }
+        return HandToDefaultProcedure(page, message, wParam, lParam);
     case WM_DESTROY:
         OnDestroy();
-        DefWindowProcA(page, message, wParam, lParam);
-        return TRUE;
+        return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
         return 0;
     }

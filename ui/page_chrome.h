@@ -51,6 +51,11 @@ constexpr UINT_PTR HoverTimer = 1024;
 HWND CreateTooltipWindow(HWND owner);
 void AddTooltip(int controlId, int secondControlId, HWND owner, const char* text, HWND tooltip);
 
+// A wizard page's WM_CLOSE, WM_DESTROY and WM_QUERYENDSESSION: handed to the default window
+// procedure (WM_CLOSE then destroys the page, which ends its modal run); its result becomes
+// the message's result, so that a session end is not refused by accident. Returns TRUE.
+INT_PTR HandToDefaultProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+
 // Background answers: fill the client area white, optionally draw the drive panel, then the
 // title text (hidden under the title banner). Returns TRUE.
 BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title);

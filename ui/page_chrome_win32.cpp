@@ -82,6 +82,12 @@ void InitPageChromeEnd(HWND page, const SkinSpec* skins, int skinCount, const To
     for (int i = 0; i < tipCount; ++i) AddTooltip(tips[i].controlId, 0, page, tips[i].text, tooltip);
 }
 
+INT_PTR HandToDefaultProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = DefWindowProcA(page, message, wParam, lParam);
+    if (IsWindow(page)) SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
+    return TRUE;
+}
+
 BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title) {
     RECT client;
     GetClientRect(page, &client);

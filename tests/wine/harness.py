@@ -252,6 +252,10 @@ class UiDriver:
     def post(self, window, message, wparam=0, lparam=0):
         self.call("post", window, message, wparam, lparam)
 
+    def send(self, window, message, wparam=0, lparam=0):
+        """Sends a message and returns its result."""
+        return int(self.call("send", window, message, wparam, lparam))
+
     def close(self, window):
         """The close box: WM_SYSCOMMAND SC_CLOSE."""
         self.call("close", window)

@@ -137,6 +137,9 @@ class SplashWelcomeAndPageLoop(unittest.TestCase):
             self.assertEqual(d.text(welcome, 2), "Cancel")
             time.sleep(0.5)
             s.screenshot(os.path.join(SHOTS, "welcome.png"))
+            # A session end is not refused by the page, which stays open.
+            self.assertNotEqual(d.send(welcome, 0x0011), 0)  # WM_QUERYENDSESSION
+            self.assertTrue(d.exists(welcome))
             for control, tip in ((1, "Next"), (2, "Cancel"), (1010, "Open Help")):
                 s.hover_control(welcome, control)
                 wait_until(lambda: d.tooltip() == tip, timeout=5, message="tooltip " + tip)

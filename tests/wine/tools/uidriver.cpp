@@ -267,6 +267,16 @@ std::string Run(const std::vector<std::string>& f) {
                      static_cast<LPARAM>(strtoll(arg(4).c_str(), nullptr, 0)));
         return "ok";
     }
+    if (command == "send") {  // window, message, wParam, lParam -> the message's result
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(ParseWindow(arg(1)),
+                                 static_cast<UINT>(strtoul(arg(2).c_str(), nullptr, 0)),
+                                 static_cast<WPARAM>(strtoull(arg(3).c_str(), nullptr, 0)),
+                                 static_cast<LPARAM>(strtoll(arg(4).c_str(), nullptr, 0)),
+                                 SMTO_NORMAL, 10000, &result))
+            return "err no answer";
+        return "ok " + std::to_string(static_cast<long long>(result));
+    }
     if (command == "close") {  // the close box's command
         PostMessageW(ParseWindow(arg(1)), WM_SYSCOMMAND, SC_CLOSE, 0);
         return "ok";
