@@ -135,6 +135,14 @@ class WholeRun(CreationRunCase):
             self.assertTrue(starts_with_file(disk, big))
 
 
+def confirm_cancel(d, page):
+    """Cancel answered Yes: the page shows the cancelled text at once."""
+    d.click(page, CANCEL)
+    d.answer(d.wait_message_box("Are you sure?"), "yes")
+    wait_until(lambda: d.text(page, STATUS) == CANCELLED, timeout=1,
+               message="the cancelled text at once")
+
+
 class Cancelling(CreationRunCase):
     def test_cancel_during_download_no_goes_on_yes_stops_and_reopens_drive_page(self):
         with WineSession("creation-cancel", accept_agreement=True) as s, \
@@ -152,10 +160,7 @@ class Cancelling(CreationRunCase):
             later = watch(d, page, lambda x: x["status"] != first["status"], timeout=10)[-1]
             self.assertRegex(later["status"], DOWNLOAD_LINE, "the run goes on after No")
 
-            d.click(page, CANCEL)
-            d.answer(d.wait_message_box("Are you sure?"), "yes")
-            wait_until(lambda: d.text(page, STATUS) == CANCELLED, timeout=1,
-                       message="the cancelled text at once")
+            confirm_cancel(d, page)
             box, text = d.expect_message("Cancelled", timeout=10)
             self.assertEqual(text, CANCELLED)
             d.answer(box, "ok")
@@ -179,10 +184,7 @@ class Cancelling(CreationRunCase):
             self.assertEqual({x["bar"] for x in samples}, {0})
             self.assertGreater(server.requests()[0]["sent"], 300000, "the download runs meanwhile")
 
-            d.click(page, CANCEL)
-            d.answer(d.wait_message_box("Are you sure?"), "yes")
-            wait_until(lambda: d.text(page, STATUS) == CANCELLED, timeout=1,
-                       message="the cancelled text at once")
+            confirm_cancel(d, page)
             wait_until(lambda: server.requests()[0]["end"] == "cut", timeout=5,
                        message="the download stopped")
             box, text = d.expect_message("Cancelled", timeout=10)
