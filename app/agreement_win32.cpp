@@ -99,7 +99,11 @@ void OnPrint(HWND screen) {
     dialog.nMinPage = 1;
     dialog.nMaxPage = 1;
     dialog.nCopies = 1;
-    if (!PrintDlgA(&dialog)) return;
+    const BOOL chosen = PrintDlgA(&dialog);
+    // The dialog hands back its printer settings in two memory blocks that are ours to free.
+    if (dialog.hDevMode) GlobalFree(dialog.hDevMode);
+    if (dialog.hDevNames) GlobalFree(dialog.hDevNames);
+    if (!chosen) return;
     HDC printer = dialog.hDC;
     DOCINFOA document = {};
     document.cbSize = sizeof(document);

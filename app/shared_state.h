@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "drives/drive_scan.h"
+
 constexpr int kScratchTextSize = 16384;
 constexpr int kImagePathSize = 4096;
 constexpr int kButtonSkinCapacity = 5;
@@ -36,6 +38,7 @@ extern std::atomic<uint8_t> DownloadActive;
 extern std::atomic<uint8_t> WriteActive;
 
 extern char TargetDrive;   // letter of the chosen drive, 0xFF until chosen
+extern DriveIdentity TargetIdentity;  // what that drive was when the user confirmed it
 extern char SourceDrive;   // letter of the drive the program runs from, 0xFF when unknown
 extern uint8_t UsbMode;    // 1: write a USB drive, 0: ISO export mode
 extern uint8_t IsWindows2000;

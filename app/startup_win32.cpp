@@ -87,6 +87,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     RunDialog(IDD_WELCOME_PAGE, WelcomePage);
     if (NextWizardStep(WizardStep::Welcome, WizardState) != WizardStep::End) RunPageLoop();
 
-    WaitForPreviousWorker();
+    WaitForPreviousWorker(kEndWaitLimitMs);
     return kExitNormal;
 }

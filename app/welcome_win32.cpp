@@ -9,7 +9,7 @@ namespace {
 // The common page set-up; the dialog manager then focuses Next.
 INT_PTR OnInitDialog(HWND page) {
     InitPageChromeBegin(page);
-    InitPageChromeEnd(page, kHelpButtonSkin, 1, kCancelNextHelpTooltips, 3);
+    InitPageChromeEnd(page, kHelpButtonSkin, kCancelNextHelpTooltips);
     return TRUE;
 }
 

@@ -1,6 +1,7 @@
 #include "create/download_progress.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "drives/size_format.h"
@@ -41,7 +42,28 @@ uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, u
     return seed;
 }
 
-ProgressStep DecideProgress(uint32_t received, uint32_t total, bool cancelRequested,
+uint64_t ContentLengthOf(const char* headers) {
+    static const char kName[] = "content-length:";
+    for (const char* line = headers; line && *line;) {
+        size_t i = 0;
+        while (kName[i] && line[i] && (line[i] | 0x20) == kName[i]) ++i;
+        if (!kName[i]) {
+            const char* digits = line + i;
+            while (*digits == ' ' || *digits == '\t') ++digits;
+            uint64_t length = 0;
+            for (; *digits >= '0' && *digits <= '9'; ++digits) {
+                if (length > (UINT64_MAX - 9) / 10) return 0;  // no image is that long
+                length = length * 10 + static_cast<uint64_t>(*digits - '0');
+            }
+            return length;
+        }
+        line = strchr(line, '\n');
+        if (line) ++line;
+    }
+    return 0;
+}
+
+ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelRequested,
                             int64_t now, int64_t downloadStart, int32_t lastShownSecond) {
     ProgressStep step = {};
     if (cancelRequested) {
@@ -63,7 +85,7 @@ ProgressStep DecideProgress(uint32_t received, uint32_t total, bool cancelReques
     return step;
 }
 
-void DownloadStatusLine(char* out, size_t size, uint32_t received, uint32_t total, int64_t rate) {
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate) {
     char receivedText[32], totalText[32], rateText[32];
     FormatSize(static_cast<int64_t>(received), receivedText);
     FormatSize(static_cast<int64_t>(total), totalText);
@@ -71,8 +93,16 @@ void DownloadStatusLine(char* out, size_t size, uint32_t received, uint32_t tota
     snprintf(out, size, "%s of %s Downloaded (%s)", receivedText, totalText, rateText);
 }
 
-bool DownloadComplete(uint64_t fileSize, uint32_t announcedTotal, uint32_t httpStatus) {
+bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t httpStatus) {
     if (httpStatus != 0 && (httpStatus < 200 || httpStatus > 299)) return false;
     if (fileSize == 0) return false;
-    return announcedTotal == 0 || static_cast<uint32_t>(fileSize) == announcedTotal;
+    return announcedLength == 0 || fileSize == announcedLength;
+}
+
+uint32_t DownloadStallLimitMs(const char* environmentValue) {
+    if (environmentValue) {
+        long seconds = strtol(environmentValue, nullptr, 10);
+        if (seconds > 0 && seconds < 3600) return static_cast<uint32_t>(seconds) * 1000;
+    }
+    return kDownloadStallLimitMs;
 }

@@ -30,6 +30,22 @@ inline int RequestRandom(int generatorValue) { return generatorValue & 0x7FFF; }
 // number) and between program starts (time, tick count, process id).
 uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, uint32_t runNumber);
 
+// The received count of a download as a 64-bit number: the reports carry it in 32 bits, which
+// wrap past 4 GiB; the count only grows, so a smaller report means one more wrap.
+struct ReceivedCounter {
+    uint64_t wraps = 0;
+    uint32_t last = 0;
+    uint64_t Advance(uint32_t reported) {
+        if (reported < last) ++wraps;
+        last = reported;
+        return (wraps << 32) | reported;
+    }
+};
+
+// The image's length from the response headers ("Content-Length: n", any case), 0 when the
+// headers don't give one.
+uint64_t ContentLengthOf(const char* headers);
+
 // What to do with one progress report of the download.
 struct ProgressStep {
     bool abort;           // answer E_ABORT: the user has cancelled
@@ -42,14 +58,20 @@ struct ProgressStep {
 // A cancel aborts at every report, also while the server sends no length (total 0); otherwise
 // a report without a total shows nothing, and the page changes at most once per elapsed second
 // (never while elapsed equals the second shown last).
-ProgressStep DecideProgress(uint32_t received, uint32_t total, bool cancelRequested,
+ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelRequested,
                             int64_t now, int64_t downloadStart, int32_t lastShownSecond);
 
 // "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize).
-void DownloadStatusLine(char* out, size_t size, uint32_t received, uint32_t total, int64_t rate);
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate);
 
 // True when a download that reported success delivered the image: the server's HTTP status (0
 // when none was reported) is a success, the file has at least one byte and, when the server
-// announced a length (the reports carry it in 32 bits), exactly that many. The download
-// function also reports success for error pages and for connections closed halfway.
-bool DownloadComplete(uint64_t fileSize, uint32_t announcedTotal, uint32_t httpStatus);
+// announced a length, exactly that many. The download function also reports success for error
+// pages and for connections closed halfway.
+bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t httpStatus);
+
+// A download that has received no byte for this long is given up as failed; the environment
+// variable (whole seconds) shortens it for tests.
+constexpr uint32_t kDownloadStallLimitMs = 60000;
+constexpr const char kStallLimitVariable[] = "HALCYRA_DOWNLOAD_STALL_SECONDS";
+uint32_t DownloadStallLimitMs(const char* environmentValue);

@@ -11,9 +11,13 @@
 struct WorkerRun {
     HWND page;
     uint32_t serial;
-    std::atomic<uint8_t> downloading{0};  // inside the download call
-    std::atomic<DWORD> lastReport{0};     // tick count of the latest sign of life of the download
+    // kNotDownloading, kDownloading while inside the download call, kGivenUp once the page has
+    // given up on a download that stalled: the worker then ends without another word.
+    std::atomic<uint8_t> downloading{0};
+    std::atomic<DWORD> lastReport{0};  // tick count of the latest sign of life of the download
+    std::atomic<DWORD> lastByte{0};    // tick count of the latest byte received
 };
+constexpr uint8_t kNotDownloading = 0, kDownloading = 1, kGivenUp = 2;
 
 // Counts the openings of the progress page; with RunPage it tells a worker whether its page
 // is still the open one (a later page may even get the same window handle).

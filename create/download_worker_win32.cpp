@@ -9,12 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "app/page_flow.h"
 #include "app/shared_state.h"
 #include "create/download_progress.h"
 #include "create/image_writer.h"
-#include "res/resource.h"
+#include "create/run_display.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ struct HttpNegotiateTable {
 
 struct HttpNegotiate {
     const HttpNegotiateTable* table;
-    DWORD status;  // HTTP status of the response, 0 until one arrived
+    DWORD status;            // HTTP status of the response, 0 until one arrived
+    uint64_t contentLength;  // the image's length from the response headers, 0 when not given
 };
 
 // The callback object: the table first, as the interface requires, then the run it reports
@@ -60,7 +62,8 @@ struct ProgressCallback {
     const ProgressCallbackTable* table;
     WorkerRun* run;
     time_t downloadStart;
-    uint32_t lastTotal;  // the last non-zero total the reports carried
+    uint32_t lastTotal;  // the last non-zero total the reports carried (32 bits)
+    ReceivedCounter received;
     HttpNegotiate http;
     char status[kDownloadStatusSize];
     char request[kRequestAddressSize];
@@ -71,12 +74,7 @@ std::atomic<int32_t> LastShownSecond{0};
 uint32_t DownloadCount = 0;
 
 void ShowStatus(const WorkerRun* run, const char* text) {
-    if (RunPageIsOpen(run)) SetDlgItemTextA(run->page, IDC_STATUS, text);
-}
-
-void ShowBar(const WorkerRun* run, int position) {
-    if (RunPageIsOpen(run))
-        SendDlgItemMessageA(run->page, IDC_PROGRESS_BAR, PBM_SETPOS, position, 0);
+    if (RunPageIsOpen(run)) ShowRunStatus(run->page, text);
 }
 
 // Only the HTTP status is of interest: an error page must never count as the image.
@@ -101,18 +99,26 @@ HRESULT STDMETHODCALLTYPE OnObjectAvailable(ProgressCallback*, REFIID, IUnknown*
 
 // Each progress report: stop on a cancel (or when the run's page has gone), otherwise show
 // bar, sizes and rate at most once per elapsed second.
-HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG received, ULONG total, ULONG,
-                                     LPCWSTR) {
-    self->run->lastReport = GetTickCount();
-    if (total != 0) self->lastTotal = total;
-    bool stop = CancelRequested != 0 || !RunPageIsOpen(self->run);
+// The counts of the reports are 32-bit: the received count is followed across its wraps, and
+// the total is the length from the response headers when they gave one.
+HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedReceived,
+                                     ULONG reportedTotal, ULONG, LPCWSTR) {
+    WorkerRun* run = self->run;
+    const DWORD now = GetTickCount();
+    run->lastReport = now;
+    const uint64_t before = (self->received.wraps << 32) | self->received.last;
+    const uint64_t received = self->received.Advance(reportedReceived);
+    if (received != before) run->lastByte = now;
+    if (reportedTotal != 0) self->lastTotal = reportedTotal;
+    const uint64_t total =
+        reportedTotal == 0 ? 0 : (self->http.contentLength ? self->http.contentLength : reportedTotal);
+    bool stop = CancelRequested != 0 || !RunPageIsOpen(run);
     ProgressStep step = DecideProgress(received, total, stop, time(nullptr), self->downloadStart,
                                        LastShownSecond);
     if (step.abort) return E_ABORT;
     if (!step.show) return S_OK;
-    ShowBar(self->run, step.barPosition);
     DownloadStatusLine(self->status, sizeof(self->status), received, total, step.rate);
-    ShowStatus(self->run, self->status);
+    if (RunPageIsOpen(run)) ShowRunProgress(run->page, self->status, step.barPosition);
     LastShownSecond = step.elapsed;
     return S_OK;
 }
@@ -129,10 +135,14 @@ HRESULT STDMETHODCALLTYPE BeginningTransaction(HttpNegotiate*, LPCWSTR, LPCWSTR,
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE OnResponse(HttpNegotiate* self, DWORD status, LPCWSTR, LPCWSTR,
+HRESULT STDMETHODCALLTYPE OnResponse(HttpNegotiate* self, DWORD status, LPCWSTR headers, LPCWSTR,
                                      LPWSTR* additionalHeaders) {
     if (additionalHeaders) *additionalHeaders = nullptr;
     self->status = status;
+    // The headers are plain ASCII: their low bytes are enough to find the length.
+    std::string narrow;
+    for (const WCHAR* c = headers; c && *c; ++c) narrow += static_cast<char>(*c & 0x7F);
+    self->contentLength = ContentLengthOf(narrow.c_str());
     return S_OK;
 }
 
@@ -163,26 +173,40 @@ bool PrepareImagePath() {
     return true;
 }
 
-// The whole download; true only when it returned S_OK with the whole image in the file.
-bool Download(ProgressCallback* callback) {
+enum class Downloaded { Whole, Failed, GivenUp };
+
+// The whole download: Whole only when it returned S_OK with the whole image in the file;
+// GivenUp when the page gave up on it while it stalled.
+Downloaded Download(ProgressCallback* callback) {
     srand(RequestSeed(static_cast<uint32_t>(time(nullptr)), GetTickCount(),
                       GetCurrentProcessId(), ++DownloadCount));
     if (!BuildRequestAddress(callback->request, sizeof(callback->request),
                              ImageUrlFrom(getenv(kImageUrlVariable)), RequestRandom(rand())))
-        return false;
-    if (CancelRequested) return false;
+        return Downloaded::Failed;
+    if (CancelRequested) return Downloaded::Failed;
     WorkerRun* run = callback->run;
     run->lastReport = GetTickCount();
-    run->downloading = 1;
+    run->lastByte = run->lastReport.load();
+    run->downloading = kDownloading;
     DownloadActive = 1;
     HRESULT result = URLDownloadToFileA(nullptr, callback->request, ImagePath, 0,
                                         reinterpret_cast<IBindStatusCallback*>(callback));
+    if (run->downloading.exchange(kNotDownloading) == kGivenUp) return Downloaded::GivenUp;
     // A later run's flag is not this worker's to clear.
     if (RunPageIsOpen(run)) DownloadActive = 0;
-    run->downloading = 0;
-    return result == S_OK &&
-           DownloadComplete(FileSize(ImagePath), callback->lastTotal, callback->http.status);
+    const uint64_t announced =
+        callback->http.contentLength ? callback->http.contentLength : callback->lastTotal;
+    return result == S_OK && DownloadComplete(FileSize(ImagePath), announced, callback->http.status)
+               ? Downloaded::Whole
+               : Downloaded::Failed;
 }
+
+// Keeps the machine from sleeping while the run downloads and writes: a laptop that sleeps in
+// the middle of the write leaves a broken stick.
+struct StayAwake {
+    StayAwake() { SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED); }
+    ~StayAwake() { SetThreadExecutionState(ES_CONTINUOUS); }
+};
 
 }  // namespace
 
@@ -198,10 +222,10 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
     // worker may still be inside its download while the next run's worker runs.
     ProgressCallback callback = {};
     callback.run = run;
+    StayAwake awake;
 
-    ShowBar(run, 0);
     ShowStatus(run, kDownloadingText);
-    bool downloaded = false;
+    Downloaded downloaded = Downloaded::Failed;
     if (PrepareImagePath()) {
         callback.table = &kCallbackTable;
         callback.http.table = &kNegotiateTable;
@@ -209,13 +233,15 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         downloaded = Download(&callback);
     }
 
-    // A page that has gone was closed by the user: the run ends here, without a word to any
-    // window and without touching the disk.
-    if (!RunPageIsOpen(run)) return 0;
-    if (downloaded || CancelRequested) {
+    // A page that has gone was closed by the user, and a stalled download that the page gave
+    // up on has been reported by the page: the run ends here, without a word to any window
+    // and without touching the disk.
+    if (downloaded == Downloaded::GivenUp || !RunPageIsOpen(run)) return 0;
+    if (downloaded == Downloaded::Whole || CancelRequested) {
         ImageWriter();  // a cancel is reported by the writer's early cancel ending
         return 0;
     }
+    FlushRunDisplay(run->page);
     MessageBoxA(run->page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);

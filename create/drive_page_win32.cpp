@@ -93,6 +93,7 @@ void OnCreate(HWND page) {
     if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
     if (UsbMode != 1) return;  // a write in ISO mode is not offered
     EnableWindow(GetDlgItem(page, IDC_FORMAT_DISK), FALSE);
+    TargetIdentity = IdentifyDrive(TargetDrive);  // the writer checks that it is still this one
     ClosePage(page, kDriveCreate);
 }
 

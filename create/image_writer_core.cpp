@@ -21,6 +21,12 @@ const char kDriveErrorCaption[] = "Drive Error";
 const char kDiskNotFoundFormat[] =
     "The disk that holds drive %c: could not be found, so nothing has been written to it. "
     "Please check the drive and try again.";
+const char kDriveChangedFormat[] =
+    "Drive %c: has changed since it was chosen, so nothing has been written to it. Please choose "
+    "the drive again.";
+const char kVerifyFailedText[] =
+    "The Halcyra image could not be verified on your USB Drive: the data read back differs from "
+    "what was written. The drive may be faulty, or smaller than it reports.";
 const char kSuccessFormat[] =
     "Halcyra has been successfully written to drive %c:. Please insert the Halcyra USB Flash "
     "Drive into your computer and restart your computer to launch Halcyra. The Halcyra creator "
@@ -118,12 +124,15 @@ bool LockOtherVolumes(WriterRun& run, DiskId disk) {
     return true;
 }
 
-enum class LockOutcome { Locked, Declined, EarlyCancel, DiskNotFound };
+enum class LockOutcome { Locked, Declined, EarlyCancel, DiskNotFound, DriveChanged };
 
 // The open-and-lock loop: ends with every volume of the target's disk open and locked, or with
 // the user's No, or with a cancel noticed at a Yes.
 LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
     for (;;) {
+        // Minutes may have passed since the user chose the drive: another device may have
+        // taken its letter since.
+        if (!run.ops.driveUnchanged(run.ops.context)) return LockOutcome::DriveChanged;
         bool opened = false;
         bool locked = OpenLockDismount(run, run.shared.targetDrive, &opened);
         if (!opened) {
@@ -155,6 +164,17 @@ void WriteFailed(const WriterRun& run) {
     run.shared.cancelRequested->store(1);
 }
 
+void VerifyFailed(const WriterRun& run) {
+    if (!Cancelled(run)) Ask(run, kVerifyFailedText, kDriveErrorCaption, kBoxIconError);
+    run.shared.cancelRequested->store(1);
+}
+
+// "<done> of <total> Written (n%)" (or Verified) and the bar, handed to the page.
+void ShowChunkProgress(WriterRun& run, int64_t done, int64_t total, const char* word) {
+    BuildWriteProgressLine(done, total, run.text, word);
+    run.ops.showProgress(run.ops.context, run.text, BarPosition(done, total));
+}
+
 bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
     uint32_t got = run.ops.readImage(run.ops.context, run.image, into, length);
     if (got == length) return true;
@@ -169,7 +189,6 @@ void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
     unsigned char* held = run.buffer;
     unsigned char* transfer = run.buffer + kChunkSize;
     int64_t written = 0;
-    int shownBar = 0;  // set at the entry
     for (int64_t step = 0; step < plan.chunkCount; ++step) {
         if (Cancelled(run)) return;  // a cancel takes effect after the chunk in progress
         int64_t chunk = ChunkAtStep(plan, step);
@@ -191,12 +210,35 @@ void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
             return;
         }
         written += length;
-        BuildWriteProgressLine(written, plan.imageSize, run.text);
-        run.ops.setStatus(run.ops.context, run.text);
-        // The bar moves once per percent; a position it already shows is not sent again.
-        int bar = BarPosition(written, plan.imageSize);
-        if (bar != shownBar) run.ops.setBarPos(run.ops.context, bar);
-        shownBar = bar;
+        ShowChunkProgress(run, written, plan.imageSize, kWrittenWord);
+    }
+}
+
+// Reads the image back from the disk, chunk by chunk in disk order, and compares it with the
+// image file: sticks that accept writes and keep something else are caught here. A difference
+// or a failed read shows the verification error and stops the run like a write failure.
+void VerifyChunks(WriterRun& run, const ChunkPlan& plan) {
+    const WriterOps& ops = run.ops;
+    unsigned char* expected = run.buffer;
+    unsigned char* found = run.buffer + kChunkSize;
+    ops.setBarRange(ops.context, 0, 100);
+    if (!ops.rewindImage(ops.context, run.image)) {
+        VerifyFailed(run);
+        return;
+    }
+    int64_t verified = 0;
+    for (int64_t chunk = 0; chunk < plan.chunkCount; ++chunk) {
+        if (Cancelled(run)) return;
+        uint32_t length = ChunkLength(plan, chunk);
+        if (!ReadChunk(run, expected, length)) return;
+        if (!ops.readAt(ops.context, run.disk, ChunkOffset(chunk), found,
+                        PaddedLength(plan, chunk)) ||
+            std::memcmp(expected, found, length) != 0) {
+            VerifyFailed(run);
+            return;
+        }
+        verified += length;
+        ShowChunkProgress(run, verified, plan.imageSize, kVerifiedWord);
     }
 }
 
@@ -238,13 +280,15 @@ WriterEnding NoBufferEnding(WriterRun& run) {
     return WriterEnding::NoBuffer;
 }
 
-WriterEnding DiskNotFoundEnding(WriterRun& run) {
-    std::snprintf(run.text, sizeof run.text, kDiskNotFoundFormat, run.shared.targetDrive);
+// The disk is unknown, or the letter is no longer the chosen drive: nothing has been written,
+// the user is told why and chooses again.
+WriterEnding NothingWrittenEnding(WriterRun& run, const char* format, WriterEnding ending) {
+    std::snprintf(run.text, sizeof run.text, format, run.shared.targetDrive);
     Ask(run, run.text, kDriveErrorCaption, kBoxIconError);
     ClearActivity(run);
     run.ops.setWizardState(run.ops.context, kProgressStopped);
     run.ops.closePage(run.ops.context, true);
-    return WriterEnding::DiskNotFound;
+    return ending;
 }
 
 WriterEnding WriteCancelEnding(WriterRun& run) {
@@ -269,7 +313,6 @@ WriterEnding Run(WriterRun& run) {
     const WriterOps& ops = run.ops;
     run.shared.writeActive->store(1);
     ops.setBarRange(ops.context, 0, 100);
-    ops.setBarPos(ops.context, 0);
     ops.setStatus(ops.context, kCreatingText);
     if (Cancelled(run)) return EarlyCancelEnding(run, true);
 
@@ -281,7 +324,9 @@ WriterEnding Run(WriterRun& run) {
         return EarlyCancelEnding(run, true);
     case LockOutcome::DiskNotFound:
         ReleaseVolumes(run);
-        return DiskNotFoundEnding(run);
+        return NothingWrittenEnding(run, kDiskNotFoundFormat, WriterEnding::DiskNotFound);
+    case LockOutcome::DriveChanged:
+        return NothingWrittenEnding(run, kDriveChangedFormat, WriterEnding::DriveChanged);
     case LockOutcome::Locked:
         break;
     }
@@ -303,6 +348,13 @@ WriterEnding Run(WriterRun& run) {
 
     DeviceHandle volume = run.volumes[0].handle;
     ops.lockVolume(ops.context, volume);
+    // The last moment at which a cancel leaves the drive as it was: nothing is written yet.
+    if (Cancelled(run)) {
+        ReleaseImage(run);
+        ReleaseBuffer(run);
+        ReleaseVolumes(run);
+        return EarlyCancelEnding(run, true);
+    }
     // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
     ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
 
@@ -316,7 +368,10 @@ WriterEnding Run(WriterRun& run) {
         sector = ops.sectorSize(ops.context, run.disk);
     }
     // A disk that could not be opened fails at its first write, with the drive error.
-    WriteChunks(run, MakeChunkPlan(imageSize, sector));
+    const ChunkPlan plan = MakeChunkPlan(imageSize, sector);
+    WriteChunks(run, plan);
+    // Only an image read back whole from the disk counts; the locks are held meanwhile.
+    if (!Cancelled(run)) VerifyChunks(run, plan);
 
     ReleaseImage(run);
     ReleaseDisk(run);

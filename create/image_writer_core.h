@@ -25,6 +25,8 @@ extern const char kFileErrorCaption[];
 extern const char kDriveErrorText[];
 extern const char kDriveErrorCaption[];
 extern const char kDiskNotFoundFormat[];  // with the drive letter
+extern const char kDriveChangedFormat[];  // with the drive letter
+extern const char kVerifyFailedText[];
 extern const char kSuccessFormat[];       // with the drive letter
 extern const char kSuccessCaption[];
 
@@ -55,11 +57,17 @@ struct WriterOps {
     uint32_t (*sectorSize)(void* context, DeviceHandle disk);  // 0 when the disk doesn't say
     bool (*writeAt)(void* context, DeviceHandle device, int64_t offset, const void* data,
                     uint32_t length);
+    bool (*readAt)(void* context, DeviceHandle device, int64_t offset, void* data,
+                   uint32_t length);
+    // True while the target letter is still the removable drive of the size it had when the
+    // user chose it.
+    bool (*driveUnchanged)(void* context);
 
     // The image file.
     ImageHandle (*openImage)(void* context, const char* path);
     int64_t (*imageSize)(void* context, ImageHandle image);  // -1 when unknown; rewinds
     uint32_t (*readImage)(void* context, ImageHandle image, void* data, uint32_t length);
+    bool (*rewindImage)(void* context, ImageHandle image);
     void (*closeImage)(void* context, ImageHandle image);
 
     // The transfer buffer: zero-filled, aligned to `alignment` bytes.
@@ -70,8 +78,9 @@ struct WriterOps {
     // question then counts as No).
     int (*ask)(void* context, const char* text, const char* caption, unsigned style);
     void (*setStatus)(void* context, const char* text);
-    void (*setBarRange)(void* context, int low, int high);
-    void (*setBarPos)(void* context, int position);
+    void (*setBarRange)(void* context, int low, int high);  // the position goes back to low
+    // A progress line with its bar position: shown when the page gets to it, never waited for.
+    void (*showProgress)(void* context, const char* line, int bar);
     void (*setWizardState)(void* context, int32_t state);
     void (*closePage)(void* context, bool waitForIt);  // WM_CLOSE sent (true) or posted
     void (*pause)(void* context, unsigned milliseconds);
@@ -92,8 +101,9 @@ enum class WriterEnding {
     ImageError,    // image can't be opened or is empty; page stays open
     NoBuffer,      // transfer buffer can't be allocated; page stays open, no message
     DiskNotFound,  // the volume's disk is unknown or disk 0; nothing written; page closes, 2
-    WriteCancel,   // user cancel, short read or write failure during the write; page closes, 2
-    Success,       // the whole image is on the disk; page closes, 0
+    DriveChanged,  // the letter is no longer the chosen drive; nothing written; page closes, 2
+    WriteCancel,   // user cancel, short read, write or verification failure; page closes, 2
+    Success,       // the whole image is on the disk and read back; page closes, 0
 };
 
 // Runs the whole writer; `ending` (optional) tells which ending it took. True only on success.

@@ -11,7 +11,8 @@
 
 #include "app/shared_state.h"
 #include "create/image_writer_core.h"
-#include "res/resource.h"
+#include "create/run_display.h"
+#include "drives/drive_scan.h"
 
 static_assert(kBoxIconError == MB_ICONERROR, "style values");
 static_assert(kBoxIconWarning == MB_ICONWARNING, "style values");
@@ -21,11 +22,9 @@ static_assert(kAnswerOk == IDOK && kAnswerYes == IDYES && kAnswerNo == IDNO, "an
 
 namespace {
 
-// The page of this run, taken from RunPage once at the start, and its two controls.
+// The page of this run, taken from RunPage once at the start.
 struct PageLink {
     HWND page;
-    HWND status;
-    HWND bar;
 };
 
 // Nothing of a run reaches a page that has gone, nor a later one.
@@ -35,8 +34,6 @@ bool PageAlive(void* context) {
 }
 
 HWND Page(void* context) { return static_cast<PageLink*>(context)->page; }
-HWND StatusLine(void* context) { return static_cast<PageLink*>(context)->status; }
-HWND Bar(void* context) { return static_cast<PageLink*>(context)->bar; }
 
 HANDLE H(DeviceHandle device) { return static_cast<HANDLE>(device); }
 
@@ -108,14 +105,27 @@ uint32_t SectorSize(void*, DeviceHandle disk) {
     return geometry.BytesPerSector;
 }
 
-bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
-    if (!device) return false;
+bool MoveTo(DeviceHandle device, int64_t offset) {
     LARGE_INTEGER position;
     position.QuadPart = offset;
-    if (!SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN)) return false;
+    return SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN) != 0;
+}
+
+bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
+    if (!device || !MoveTo(device, offset)) return false;
     DWORD written = 0;
     return WriteFile(H(device), data, length, &written, nullptr) && written == length;
 }
+
+// Read through the same unbuffered handle the image was written with: what comes back is
+// what the device holds, not what the system cache remembers.
+bool ReadAt(void*, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
+    if (!device || !MoveTo(device, offset)) return false;
+    DWORD read = 0;
+    return ReadFile(H(device), data, length, &read, nullptr) && read == length;
+}
+
+bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }
 
 ImageHandle OpenImage(void*, const char* path) { return std::fopen(path, "rb"); }
 
@@ -131,6 +141,10 @@ uint32_t ReadImage(void*, ImageHandle image, void* data, uint32_t length) {
     return static_cast<uint32_t>(std::fread(data, 1, length, static_cast<FILE*>(image)));
 }
 
+bool RewindImage(void*, ImageHandle image) {
+    return _fseeki64(static_cast<FILE*>(image), 0, SEEK_SET) == 0;
+}
+
 void CloseImage(void*, ImageHandle image) { std::fclose(static_cast<FILE*>(image)); }
 
 // VirtualAlloc hands out zeroed pages on the 64 KiB allocation granularity, which satisfies
@@ -144,23 +158,24 @@ void* AllocBuffer(void*, uint32_t size, uint32_t alignment) {
 
 void FreeBuffer(void*, void* buffer) { VirtualFree(buffer, 0, MEM_RELEASE); }
 
+// A message box comes after everything the run has shown so far is on the page.
 int Ask(void* context, const char* text, const char* caption, unsigned style) {
     if (!PageAlive(context)) return kAnswerNo;
+    FlushRunDisplay(Page(context));
     return MessageBoxA(Page(context), text, caption, style);
 }
 
+// The page's status and bar are handed over and shown at the page's pace (run_display.h).
 void SetStatus(void* context, const char* text) {
-    if (PageAlive(context)) SetWindowTextA(StatusLine(context), text);
+    if (PageAlive(context)) ShowRunStatus(Page(context), text);
 }
 
-void SetBarRange(void* context, int low, int high) {
-    if (PageAlive(context))
-        SendMessageA(Bar(context), PBM_SETRANGE, 0, MAKELPARAM(low, high));
+void SetBarRange(void* context, int, int high) {
+    if (PageAlive(context)) SetRunBarRange(Page(context), high);
 }
 
-void SetBarPos(void* context, int position) {
-    if (PageAlive(context))
-        SendMessageA(Bar(context), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+void ShowProgress(void* context, const char* line, int bar) {
+    if (PageAlive(context)) ShowRunProgress(Page(context), line, bar);
 }
 
 void SetWizardState(void* context, int32_t state) {
@@ -169,6 +184,7 @@ void SetWizardState(void* context, int32_t state) {
 
 void ClosePage(void* context, bool waitForIt) {
     if (!PageAlive(context)) return;
+    FlushRunDisplay(Page(context));
     if (waitForIt) {
         SendMessageA(Page(context), WM_CLOSE, 0, 0);
     } else {
@@ -181,13 +197,13 @@ void Pause(void*, unsigned milliseconds) { Sleep(milliseconds); }
 }  // namespace
 
 bool ImageWriter() {
-    HWND page = RunPage.load();
-    PageLink link{page, GetDlgItem(page, IDC_STATUS), GetDlgItem(page, IDC_PROGRESS_BAR)};
-    WriterOps ops{&link,        OpenVolume,     LockVolume,   DismountVolume, UnlockVolume,
-                  CloseDevice,  QueryDisk,      OtherVolumes, OpenDisk,       SectorSize,
-                  WriteAt,      OpenImage,      ImageSize,    ReadImage,      CloseImage,
-                  AllocBuffer,  FreeBuffer,     Ask,          SetStatus,      SetBarRange,
-                  SetBarPos,    SetWizardState, ClosePage,    Pause};
+    PageLink link{RunPage.load()};
+    WriterOps ops{&link,        OpenVolume,   LockVolume,   DismountVolume, UnlockVolume,
+                  CloseDevice,  QueryDisk,    OtherVolumes, OpenDisk,       SectorSize,
+                  WriteAt,      ReadAt,       DriveUnchanged, OpenImage,    ImageSize,
+                  ReadImage,    RewindImage,  CloseImage,   AllocBuffer,    FreeBuffer,
+                  Ask,          SetStatus,    SetBarRange,  ShowProgress,   SetWizardState,
+                  ClosePage,    Pause};
     WriterShared shared{TargetDrive, ImagePath, &CancelRequested, &DownloadActive, &WriteActive};
     return RunImageWriter(ops, shared, nullptr);
 }

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <new>
 
 #include "app/page_flow.h"
@@ -12,6 +13,7 @@
 #include "create/download_progress.h"
 #include "create/download_worker.h"
 #include "create/progress_page.h"
+#include "create/run_display.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
 
@@ -26,6 +28,8 @@ const char kPageTextFormat[] =
 const char kWaitText[] = "Please wait - the previous creation run is stopping...";
 constexpr int kWaitNoticeText = 100;  // control id of the wait notice's text
 constexpr UINT kWorkerMissingMessage = WM_APP + 42;
+constexpr UINT_PTR kStallTimer = 1;  // checks once a second whether the download stalled
+constexpr UINT kStallCheckMs = 1000;
 
 HANDLE WorkerThread = nullptr;  // the worker of the last run, until it has been waited for
 WorkerRun* LastRun = nullptr;   // its run record
@@ -65,7 +69,7 @@ INT_PTR OnInitDialog(HWND page) {
     CurrentPage = page;
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
     InitPageChromeBegin(page);
-    InitPageChromeEnd(page, kHelpButtonSkin, 1, kCancelNextHelpTooltips, 3);
+    InitPageChromeEnd(page, kHelpButtonSkin, kCancelNextHelpTooltips);
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kDownloadBarSteps));
     DownloadActive = 0;
     char text[160];
@@ -74,6 +78,7 @@ INT_PTR OnInitDialog(HWND page) {
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;
+    AttachRunDisplay(page);
     RunPage = page;
     LastRun = new (std::nothrow) WorkerRun;
     if (LastRun) {
@@ -87,7 +92,15 @@ INT_PTR OnInitDialog(HWND page) {
         LastRun = nullptr;
         PostMessageA(page, kWorkerMissingMessage, 0, 0);
     }
+    SetTimer(page, kStallTimer, kStallCheckMs, nullptr);
     return TRUE;
+}
+
+// The run's status line says that it has been cancelled, and stays so: progress lines still
+// on their way from the worker are dropped.
+void ShowCancelled(HWND page) {
+    MarkRunCancelled(page);
+    SetDlgItemTextA(page, IDC_STATUS, kCancelledText);
 }
 
 // Next (only ever sent), Cancel with its question, and the help button.
@@ -98,7 +111,7 @@ void OnCommand(HWND page, int id) {
         PostMessageA(page, WM_CLOSE, 0, 0);
     } else if (id == IDCANCEL) {
         if (!UserConfirmsCancel(page)) return;
-        SetDlgItemTextA(page, IDC_STATUS, kCancelledText);
+        ShowCancelled(page);
         WizardState = kProgressStopped;
         CancelRequested = 1;
         DownloadActive = 0;
@@ -121,6 +134,20 @@ void OnWorkerMissing(HWND page) {
     OnDownloadFailed(page);
 }
 
+// A download that has received nothing for the limit is given up: the run ends as a failed
+// download. The worker, still waiting for data, learns from its run record that the page took
+// over, and ends without touching the disk or any window; it aborts at its next report.
+void OnStallCheck(HWND page) {
+    static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
+    if (!LastRun || LastRun->page != page || GetTickCount() - LastRun->lastByte < limit) return;
+    uint8_t downloading = kDownloading;
+    if (!LastRun->downloading.compare_exchange_strong(downloading, kGivenUp)) return;
+    KillTimer(page, kStallTimer);
+    CancelRequested = 1;
+    DownloadActive = 0;
+    OnWorkerMissing(page);
+}
+
 // WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
 // page open. A confirmed close cancels the run; its worker stops on its own and no longer
 // touches this page once it is gone. TRUE when the message was refused.
@@ -128,6 +155,7 @@ bool RefuseClose(HWND page) {
     if (!WorkRuns()) return false;
     if (!UserConfirmsCancel(page)) return true;
     if (WorkRuns()) {  // the run may have ended while the question was open
+        MarkRunCancelled(page);
         WizardState = kProgressStopped;
         DownloadActive = 0;
         WriteActive = 0;
@@ -137,7 +165,8 @@ bool RefuseClose(HWND page) {
 }
 
 // WM_DESTROY: the page is going; its run must not reach any later window.
-void OnDestroy() {
+void OnDestroy(HWND page) {
+    DetachRunDisplay(page);
     if (WorkRuns()) {
         WizardState = kProgressStopped;
         DownloadActive = 0;
@@ -154,17 +183,20 @@ bool DownloadStalled(const WorkerRun* run) {
     return run->downloading && GetTickCount() - run->lastReport >= kStalledDownloadMs;
 }
 
-void WaitForPreviousWorker() {
+void WaitForPreviousWorker(DWORD limitMs) {
     if (!WorkerThread) return;
     bool abandoned = false;
     if (WaitForSingleObject(WorkerThread, 0) == WAIT_TIMEOUT) {
         HWND notice = ShowWaitNotice();
+        const DWORD start = GetTickCount();
         // Messages keep flowing so that the notice paints while the worker finishes.
         for (;;) {
             DWORD woke = MsgWaitForMultipleObjects(1, &WorkerThread, FALSE, 100, QS_ALLINPUT);
             if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-            if (DownloadStalled(LastRun)) {
-                abandoned = true;  // it can no longer reach a page or a disk
+            // A stalled download can no longer reach a page or a disk; a worker that takes
+            // longer than the limit (a device write that never returns) is left behind.
+            if (DownloadStalled(LastRun) || GetTickCount() - start >= limitMs) {
+                abandoned = true;
                 break;
             }
             MSG message;
@@ -203,6 +235,12 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     case kWorkerMissingMessage:
         OnWorkerMissing(page);
         return TRUE;
+    case kRunDisplayMessage:
+        ApplyRunDisplay(page);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kStallTimer) OnStallCheck(page);
+        return TRUE;
     case WM_CLOSE:
     case WM_QUERYENDSESSION:
         if (RefuseClose(page)) {
@@ -211,7 +249,7 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         }
         return HandToDefaultProcedure(page, message, wParam, lParam);
     case WM_DESTROY:
-        OnDestroy();
+        OnDestroy(page);
         return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
         return 0;

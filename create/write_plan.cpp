@@ -52,11 +52,11 @@ int TextPercent(int64_t written, int64_t total) {
     return static_cast<int>(std::floor(Percent(written, total) + 0.5));
 }
 
-void BuildWriteProgressLine(int64_t written, int64_t total, char* out) {
+void BuildWriteProgressLine(int64_t written, int64_t total, char* out, const char* word) {
     char writtenText[kSizeTextCapacity];
     char totalText[kSizeTextCapacity];
     FormatSize(written, writtenText);
     FormatSize(total, totalText);
-    std::snprintf(out, kProgressLineCapacity, "%s of %s Written (%d%%)", writtenText, totalText,
+    std::snprintf(out, kProgressLineCapacity, "%s of %s %s (%d%%)", writtenText, totalText, word,
                   TextPercent(written, total));
 }

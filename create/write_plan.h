@@ -36,7 +36,10 @@ uint32_t PaddedLength(const ChunkPlan& plan, int64_t chunk);
 int BarPosition(int64_t written, int64_t total);
 int TextPercent(int64_t written, int64_t total);
 
-// "%s of %s Written (%0.0f%%)" with both sizes formatted by FormatSize. `out` holds at least
-// kProgressLineCapacity characters.
+// "%s of %s Written (%0.0f%%)" with both sizes formatted by FormatSize; the read-back shows
+// "Verified" in place of "Written". `out` holds at least kProgressLineCapacity characters.
 constexpr int kProgressLineCapacity = 96;
-void BuildWriteProgressLine(int64_t written, int64_t total, char* out);
+constexpr const char kWrittenWord[] = "Written";
+constexpr const char kVerifiedWord[] = "Verified";
+void BuildWriteProgressLine(int64_t written, int64_t total, char* out,
+                            const char* word = kWrittenWord);

@@ -34,7 +34,23 @@ struct DriveScanOps {
 // every removable drive other than A. Returns true when at least one line was added.
 bool ListRemovableDrives(char* work, unsigned rootsCount, const DriveScanOps& ops);
 
-// Win32 glue (drive_scan_win32.cpp); both act on the page in CurrentPage.
+// What identifies the drive behind a letter for the time between the user's choice and the
+// write: its type and the total size its volume reports (-1 when it reports none).
+struct DriveIdentity {
+    unsigned type;
+    int64_t totalBytes;
+};
+
+// True when the drive now behind the letter is still the removable drive that was chosen.
+inline bool SameChosenDrive(const DriveIdentity& chosen, const DriveIdentity& now) {
+    return now.type == kDriveRemovable && chosen.type == kDriveRemovable &&
+           now.totalBytes == chosen.totalBytes && now.totalBytes >= 0;
+}
+
+// Win32 glue (drive_scan_win32.cpp).
+DriveIdentity IdentifyDrive(char letter);
+
+// Both act on the page in CurrentPage.
 // Refills the drive list, selects its first line and sets the Format Disk box.
 void DriveScan();
 // Sets the Format Disk box from the LargeDevice value of the selected line.

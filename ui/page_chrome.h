@@ -36,6 +36,13 @@ void InitPageChromeBegin(HWND page);
 void InitPageChromeEnd(HWND page, const SkinSpec* skins, int skinCount, const TooltipSpec* tips,
                        int tipCount);
 
+// The same, with the page's tables as arrays, so that their sizes come from the tables.
+template <int SkinCount, int TipCount>
+void InitPageChromeEnd(HWND page, const SkinSpec (&skins)[SkinCount],
+                       const TooltipSpec (&tips)[TipCount]) {
+    InitPageChromeEnd(page, skins, SkinCount, tips, TipCount);
+}
+
 void PostWindowIcons(HWND window);
 void BuildHelpMenu();
 

@@ -64,6 +64,10 @@ void BuildHelpMenu() {
 
 void InitPageChromeBegin(HWND page) {
     CurrentPage = page;
+    // The previous page has gone: its icons and help menu go with it.
+    if (SmallIcon) DestroyIcon(SmallIcon);
+    if (BigIcon) DestroyIcon(BigIcon);
+    if (HelpMenu) DestroyMenu(HelpMenu);
     SmallIcon = static_cast<HICON>(LoadImageA(AppInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
                                               16, 16, LR_VGACOLOR | LR_LOADTRANSPARENT));
     BigIcon = static_cast<HICON>(
@@ -83,6 +87,10 @@ void InitPageChromeEnd(HWND page, const SkinSpec* skins, int skinCount, const To
 }
 
 INT_PTR HandToDefaultProcedure(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
+    // A page destroyed by a WM_CLOSE sent from another thread goes while the modal loop waits
+    // in GetMessage, and a sent message doesn't end that wait. A posted empty message does:
+    // the loop wakes, sees that its page has gone and ends, and the page loop goes on.
+    if (message == WM_DESTROY) PostMessageA(nullptr, WM_NULL, 0, 0);
     const LRESULT result = DefWindowProcA(page, message, wParam, lParam);
     if (IsWindow(page)) SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
     return TRUE;

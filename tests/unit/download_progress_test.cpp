@@ -137,6 +137,30 @@ TEST(DownloadOutcome, OnlyAWholeNonEmptyImageWithASuccessStatusCounts) {
     EXPECT_FALSE(DownloadComplete(48, 48, 302));
     EXPECT_FALSE(DownloadComplete(48, 48, 199));
     EXPECT_TRUE(DownloadComplete(48, 48, 299));
-    // Totals travel in 32 bits: an image of 4 GiB + 5 bytes announces 5.
-    EXPECT_TRUE(DownloadComplete(4294967301ull, 5, 200));
+    // Lengths of 4 GiB and more are compared whole: a file cut short by exactly 4 GiB, or a
+    // 32-bit report of the length, never passes for the image.
+    EXPECT_TRUE(DownloadComplete(4294967301ull, 4294967301ull, 200));
+    EXPECT_FALSE(DownloadComplete(5, 4294967301ull, 200));
+    EXPECT_FALSE(DownloadComplete(4294967301ull, 5, 200));
+}
+
+TEST(DownloadOutcome, LengthFromTheHeadersAndReceivedCountsPastFourGibibytes) {
+    EXPECT_EQ(ContentLengthOf("HTTP/1.1 200 OK\r\nContent-Type: x\r\nContent-Length: 6442450944\r\n"),
+              6442450944ull);
+    EXPECT_EQ(ContentLengthOf("HTTP/1.1 200 OK\r\ncontent-length:12\r\n"), 12u);
+    EXPECT_EQ(ContentLengthOf("HTTP/1.1 200 OK\r\nX-Content-Length: 9\r\n"), 0u);
+    EXPECT_EQ(ContentLengthOf("Content-Length: 99999999999999999999999\r\n"), 0u);
+    EXPECT_EQ(ContentLengthOf(nullptr), 0u);
+
+    // The reports' 32-bit count wraps; the count shown only grows.
+    ReceivedCounter counter;
+    EXPECT_EQ(counter.Advance(4000000000u), 4000000000ull);
+    EXPECT_EQ(counter.Advance(100u), 4294967396ull);
+    EXPECT_EQ(counter.Advance(200u), 4294967496ull);
+
+    char line[kDownloadStatusSize];
+    DownloadStatusLine(line, sizeof line, 4294967496ull, 6442450944ull, 1048576);
+    EXPECT_STREQ(line, "4.00 GB of 6.00 GB Downloaded (1.00 MB/s)");
+    ProgressStep step = DecideProgress(4294967496ull, 6442450944ull, false, 10, 0, 0);
+    EXPECT_EQ(step.barPosition, 666);
 }

@@ -49,6 +49,11 @@ struct Fake {
     bool virtualImage = false;   // reads only stamp each chunk with its offset
     int64_t readableBytes = -1;  // the image shrinks to this many bytes
     int failingDiskWrite = -1;   // index of the disk write that fails
+    int failingDiskRead = -1;    // index of the disk read that fails
+    int64_t keptBytes = -1;      // a stick that keeps only this many bytes and wraps past them
+    bool driveChanged = false;   // another drive has taken the letter
+    int diskReads = 0;
+    std::map<int64_t, uint64_t> virtualStamps;  // what a virtual image left at each offset
     std::deque<int> answers;     // for the Yes/No questions; the others get OK
     std::function<void(Fake&, const Box&)> onAsk;
     std::function<void(Fake&, const std::string&)> onStatus;
@@ -174,8 +179,39 @@ bool WriteAt(void* c, DeviceHandle h, int64_t offset, const void* data, uint32_t
     std::memcpy(&stamp, data, sizeof stamp);
     f.diskWrites.push_back(DiskWrite{offset, length, stamp});
     if (static_cast<int>(f.diskWrites.size()) - 1 == f.failingDiskWrite) return false;
-    if (!f.virtualImage) Store(f.diskBytes, offset, data, length);
+    if (f.virtualImage) {
+        f.virtualStamps[offset] = stamp;
+    } else {
+        // A counterfeit stick stores every byte past its real size over its start.
+        int64_t at = f.keptBytes > 0 ? offset % f.keptBytes : offset;
+        Store(f.diskBytes, at, data, length);
+    }
     return true;
+}
+
+bool ReadAt(void* c, DeviceHandle h, int64_t offset, void* data, uint32_t length) {
+    Fake& f = F(c);
+    f.events.push_back("read disk @" + std::to_string(offset));
+    EXPECT_TRUE(h && D(h).isDisk);
+    uint32_t sector = f.sectorSize ? f.sectorSize : 512;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % sector, 0u) << "unaligned buffer";
+    EXPECT_EQ(length % sector, 0u) << "length not whole sectors";
+    if (f.diskReads++ == f.failingDiskRead) return false;
+    std::memset(data, 0, length);
+    if (f.virtualImage) {
+        uint64_t stamp = f.virtualStamps[offset];
+        std::memcpy(data, &stamp, sizeof stamp);
+        return true;
+    }
+    int64_t at = f.keptBytes > 0 ? offset % f.keptBytes : offset;
+    size_t available = f.diskBytes.size() > static_cast<size_t>(at) ? f.diskBytes.size() - at : 0;
+    std::memcpy(data, f.diskBytes.data() + at, std::min<size_t>(available, length));
+    return true;
+}
+
+bool DriveUnchanged(void* c) {
+    F(c).events.push_back("check drive");
+    return !F(c).driveChanged;
 }
 
 ImageHandle OpenImage(void* c, const char* path) {
@@ -192,10 +228,18 @@ uint32_t ReadImage(void* c, ImageHandle, void* data, uint32_t length) {
     int64_t left = (f.readableBytes >= 0 ? f.readableBytes : f.imageSize) - f.readPosition;
     uint32_t got = static_cast<uint32_t>(std::max<int64_t>(0, std::min<int64_t>(left, length)));
     uint64_t stamp = static_cast<uint64_t>(f.readPosition) | 1;
-    if (!f.virtualImage) std::memcpy(data, f.image.data() + f.readPosition, got);
-    else if (got >= sizeof stamp) std::memcpy(data, &stamp, sizeof stamp);
+    if (!f.virtualImage) {
+        std::memcpy(data, f.image.data() + f.readPosition, got);
+    } else {
+        std::memset(data, 0, got);
+        if (got >= sizeof stamp) std::memcpy(data, &stamp, sizeof stamp);
+    }
     f.readPosition += got;
     return got;
+}
+bool RewindImage(void* c, ImageHandle) {
+    F(c).readPosition = 0;
+    return true;
 }
 void CloseImage(void* c, ImageHandle) { ++F(c).imageCloseCount; }
 
@@ -233,8 +277,12 @@ void SetStatus(void* c, const char* text) {
 void SetBarRange(void* c, int low, int high) {
     F(c).barLow = low;
     F(c).barHigh = high;
+    F(c).bars.push_back(low);
 }
-void SetBarPos(void* c, int position) { F(c).bars.push_back(position); }
+void ShowProgress(void* c, const char* line, int bar) {
+    SetStatus(c, line);
+    F(c).bars.push_back(bar);
+}
 void SetWizardState(void* c, int32_t state) { F(c).states.push_back(state); }
 void ClosePage(void* c, bool wait) {
     // The page closes without asking only when both activity flags are already clear.
@@ -260,11 +308,12 @@ protected:
     WriterEnding ending = WriterEnding::Success;
 
     WriterOps Ops() {
-        return WriterOps{&f,          OpenVolume,     LockVolume,   DismountVolume, UnlockVolume,
-                         CloseDevice, QueryDisk,      OtherVolumes, OpenDisk,       SectorSize,
-                         WriteAt,     OpenImage,      ImageSize,    ReadImage,      CloseImage,
-                         AllocBuffer, FreeBuffer,     Ask,          SetStatus,      SetBarRange,
-                         SetBarPos,   SetWizardState, ClosePage,    Pause};
+        return WriterOps{&f,          OpenVolume,   LockVolume,     DismountVolume, UnlockVolume,
+                         CloseDevice, QueryDisk,    OtherVolumes,   OpenDisk,       SectorSize,
+                         WriteAt,     ReadAt,       DriveUnchanged, OpenImage,      ImageSize,
+                         ReadImage,   RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,
+                         Ask,         SetStatus,    SetBarRange,    ShowProgress,   SetWizardState,
+                         ClosePage,   Pause};
     }
 
     bool Run(const WriterOps& ops) {
@@ -416,12 +465,21 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
 
     EXPECT_EQ(f.barLow, 0);
     EXPECT_EQ(f.barHigh, 100);
-    EXPECT_EQ(f.bars, (std::vector<int>{0, 33, 66, 100}));  // 66 is not sent twice
+    EXPECT_EQ(f.bars, (std::vector<int>{0, 33, 66, 66, 100, 0, 33, 66, 99, 100}));
     EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText,
                                                     "64.00 KB of 192.98 KB Written (33%)",
                                                     "128.00 KB of 192.98 KB Written (66%)",
                                                     "128.98 KB of 192.98 KB Written (67%)",
-                                                    "192.98 KB of 192.98 KB Written (100%)"}));
+                                                    "192.98 KB of 192.98 KB Written (100%)",
+                                                    "64.00 KB of 192.98 KB Verified (33%)",
+                                                    "128.00 KB of 192.98 KB Verified (66%)",
+                                                    "192.00 KB of 192.98 KB Verified (99%)",
+                                                    "192.98 KB of 192.98 KB Verified (100%)"}));
+    // Read back in disk order, in the write's chunks, after the last chunk and before any
+    // lock is released.
+    EXPECT_EQ(f.Count("read disk"), 4);
+    EXPECT_LT(f.Index("write " + kDisk + " @0"), f.Index("read disk @0"));
+    EXPECT_LT(f.Index("read disk @196608"), f.Index("unlock " + kDisk));
 
     ASSERT_EQ(f.boxes.size(), 1u);
     EXPECT_EQ(f.boxes[0].text, WithLetter(kSuccessFormat));
@@ -442,8 +500,9 @@ TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
     EXPECT_TRUE(Run());
     EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0}));
     EXPECT_EQ(f.diskWrites[0].length, 65536u);
-    EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, "64.00 KB of 64.00 KB Written (100%)"}));
-    EXPECT_EQ(f.bars, (std::vector<int>{0, 100}));
+    EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, "64.00 KB of 64.00 KB Written (100%)",
+                                                    "64.00 KB of 64.00 KB Verified (100%)"}));
+    EXPECT_EQ(f.bars, (std::vector<int>{0, 100, 0, 100}));
 
     // A remainder is padded to the disk's own sector size.
     Reset();
@@ -469,7 +528,8 @@ TEST_F(ImageWriterTest, ImagesOfMoreThanTwoGibibytesAreWrittenWhole) {
     for (size_t i = 1; i < 32768; ++i)
         ASSERT_EQ(f.diskWrites[i].stamp, static_cast<uint64_t>(f.diskWrites[i].offset) | 1) << i;
     EXPECT_EQ(f.readPosition, kTwoGiB + 1);
-    EXPECT_EQ(f.statuses.back(), "2.00 GB of 2.00 GB Written (100%)");
+    EXPECT_EQ(f.diskReads, 32769);
+    EXPECT_EQ(f.statuses.back(), "2.00 GB of 2.00 GB Verified (100%)");
     EXPECT_EQ(f.bars.back(), 100);
 }
 
@@ -766,6 +826,82 @@ TEST_F(ImageWriterTest, CancelDuringTheWriteStopsAfterTheChunkInProgress) {
     EXPECT_EQ(ending, WriterEnding::WriteCancel);
     EXPECT_TRUE(std::equal(f.image.begin(), f.image.end(), f.diskBytes.begin()));
     ExpectClosedWithStop();
+}
+
+// --- Read-back and the last checks before anything is written --------------------------------
+
+TEST_F(ImageWriterTest, OnlyAnImageReadBackWholeSucceeds) {
+    struct Row {
+        const char* what;
+        int64_t keptBytes;
+        int failingRead;
+        bool keepsNothing;
+    };
+    const Row rows[] = {
+        {"a stick smaller than it reports", 65536 * 2, -1, false},
+        {"a read that fails", -1, 2, false},
+        {"a stick that keeps nothing", -1, -1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (&row != rows) Reset();
+        f.SetImage(65536 * 3 + 100);
+        f.keptBytes = row.keptBytes;
+        f.failingDiskRead = row.failingRead;
+        WriterOps ops = Ops();
+        if (row.keepsNothing)
+            ops.writeAt = [](void* c, DeviceHandle h, int64_t offset, const void* data, uint32_t n) {
+                if (!D(h).isDisk) return WriteAt(c, h, offset, data, n);
+                F(c).diskWrites.push_back({offset, n, 0});  // accepted, and forgotten
+                return true;
+            };
+        EXPECT_FALSE(Run(ops));
+        EXPECT_EQ(ending, WriterEnding::WriteCancel);
+        ASSERT_EQ(f.Captions(), (std::vector<std::string>{"Drive Error", "Cancelled"}));
+        EXPECT_EQ(f.boxes[0].text, kVerifyFailedText);
+        EXPECT_EQ(f.boxes[0].style, kBoxIconError);
+        EXPECT_EQ(f.statuses.back(), kCancelledText);
+        ExpectClosedWithStop();
+    }
+}
+
+TEST_F(ImageWriterTest, CancelDuringTheReadBackEndsAsCancelled) {
+    f.SetImage(65536 * 4);
+    f.onStatus = [](Fake& fake, const std::string& text) {
+        if (text.find("Verified") != std::string::npos) fake.cancel = 1;
+    };
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(ending, WriterEnding::WriteCancel);
+    EXPECT_EQ(f.Count("read disk"), 1);
+    EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Cancelled"}));
+    ExpectClosedWithStop();
+}
+
+TEST_F(ImageWriterTest, NothingIsWrittenToADriveThatChangedOrAfterACancelBeforeTheWipe) {
+    // Another device has taken the letter: checked before the volume is opened.
+    f.SetImage(65536);
+    f.driveChanged = true;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(ending, WriterEnding::DriveChanged);
+    EXPECT_EQ(f.Count("open"), 0);
+    ASSERT_EQ(f.boxes.size(), 1u);
+    EXPECT_EQ(f.boxes[0].text, WithLetter(kDriveChangedFormat));
+    EXPECT_EQ(f.boxes[0].caption, "Drive Error");
+    ExpectClosedWithStop();
+
+    // The cancel arrives during the pause before the lock: the drive keeps every byte.
+    Reset();
+    f.SetImage(65536 * 2);
+    struct Hook {
+        static void Pause(void* c, unsigned) { F(c).cancel = 1; }
+    };
+    WriterOps ops = Ops();
+    ops.pause = Hook::Pause;
+    EXPECT_FALSE(Run(ops));
+    ExpectEarlyCancel();
+    EXPECT_EQ(f.volumeWrites, 0);
+    EXPECT_TRUE(f.diskWrites.empty());
+    EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Cancelled"}));
 }
 
 }  // namespace

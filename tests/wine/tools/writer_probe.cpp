@@ -27,6 +27,7 @@
 
 #include "app/shared_state.h"
 #include "create/image_writer.h"
+#include "create/run_display.h"
 #include "res/resource.h"
 
 namespace {
@@ -58,6 +59,7 @@ DWORD StartTick = 0, EndTick = 0, FirstLineTick = 0, LastLineTick = 0;
 
 // The page's confirmed Cancel.
 void CancelLikeThePage() {
+    MarkRunCancelled(ProbePage);
     SetDlgItemTextA(ProbePage, IDC_STATUS, "The Halcyra creation process has been cancelled.");
     WizardState = 2;
     CancelRequested = 1;
@@ -99,6 +101,10 @@ LRESULT CALLBACK PageProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
         return 0;
     case WM_DESTROY:
         RunPage = nullptr;
+        DetachRunDisplay(window);
+        return 0;
+    case kRunDisplayMessage:
+        ApplyRunDisplay(window);
         return 0;
     case kCancelMessage:
         CancelLikeThePage();
@@ -244,6 +250,7 @@ int main(int argc, char** argv) {
     MainThread = GetCurrentThreadId();
     ProbePage = CreateProbePage();
     CurrentPage = ProbePage;
+    AttachRunDisplay(ProbePage);
     RunPage = ProbePage;
     MSG message;
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);  // the thread's queue, for kDoneMessage

@@ -1,0 +1,28 @@
+// What a creation run shows on its progress page. The worker hands over the latest status line
+// and bar position and goes on at once; the page puts the latest figures on screen at its own
+// pace (one posted message at a time), so a slow page never slows the download or the write.
+#pragma once
+#include <windows.h>
+
+// Posted to the page when new figures are waiting; the page answers with ApplyRunDisplay.
+constexpr UINT kRunDisplayMessage = WM_APP + 43;
+
+// Page side: a page takes the display when it opens and gives it up when it is destroyed.
+void AttachRunDisplay(HWND page);
+void DetachRunDisplay(HWND page);
+// Puts what is waiting on the page's status line (1018) and bar (1019).
+void ApplyRunDisplay(HWND page);
+
+// The run was cancelled: progress lines still on their way are dropped, since the page now
+// says that the run has been cancelled.
+void MarkRunCancelled(HWND page);
+
+// Worker side; each does nothing once `page` no longer holds the display.
+// A progress line with its bar position; dropped once the run has been cancelled.
+void ShowRunProgress(HWND page, const char* line, int bar);
+// A status text of the run's phases and endings.
+void ShowRunStatus(HWND page, const char* text);
+// A new bar range 0..high, with the position set to 0.
+void SetRunBarRange(HWND page, int high);
+// Waits until everything handed over is on screen: before a message box or the page's end.
+void FlushRunDisplay(HWND page);

@@ -1,0 +1,122 @@
+#include "create/run_display.h"
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "res/resource.h"
+
+namespace {
+
+// The figures waiting for the page, guarded by Lock; `page` is the page that holds the
+// display, so that a worker whose page has gone hands nothing to a later one.
+struct Waiting {
+    HWND page;
+    char status[256];
+    bool statusChanged;
+    int bar;
+    bool barChanged;
+    int rangeHigh;
+    bool rangeChanged;
+    bool cancelled;
+};
+
+SRWLOCK Lock = SRWLOCK_INIT;
+Waiting Figures = {};
+std::atomic<bool> Posted{false};  // a kRunDisplayMessage is on its way to the page
+
+// Runs `change` on the waiting figures while `page` holds the display; false otherwise.
+template <typename Change>
+bool Hand(HWND page, Change change) {
+    AcquireSRWLockExclusive(&Lock);
+    const bool holds = page != nullptr && Figures.page == page;
+    if (holds) change(Figures);
+    ReleaseSRWLockExclusive(&Lock);
+    return holds;
+}
+
+}  // namespace
+
+void AttachRunDisplay(HWND page) {
+    AcquireSRWLockExclusive(&Lock);
+    Figures = Waiting{};
+    Figures.page = page;
+    Figures.status[0] = '\x01';  // matches no text, so the first one is always shown
+    ReleaseSRWLockExclusive(&Lock);
+    Posted = false;
+}
+
+void DetachRunDisplay(HWND page) {
+    AcquireSRWLockExclusive(&Lock);
+    if (Figures.page == page) Figures.page = nullptr;
+    ReleaseSRWLockExclusive(&Lock);
+}
+
+void ApplyRunDisplay(HWND page) {
+    Posted = false;  // figures handed over from now on need a message of their own
+    Waiting now;
+    AcquireSRWLockExclusive(&Lock);
+    now = Figures;
+    Figures.statusChanged = Figures.barChanged = Figures.rangeChanged = false;
+    ReleaseSRWLockExclusive(&Lock);
+    if (now.page != page) return;
+    if (now.rangeChanged)
+        SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, now.rangeHigh));
+    if (now.barChanged) SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, now.bar, 0);
+    if (now.statusChanged) SetDlgItemTextA(page, IDC_STATUS, now.status);
+}
+
+void MarkRunCancelled(HWND page) {
+    Hand(page, [](Waiting& w) {
+        w.cancelled = true;
+        w.statusChanged = w.barChanged = false;
+    });
+}
+
+namespace {
+
+void PostOnce(HWND page) {
+    if (!Posted.exchange(true)) PostMessageA(page, kRunDisplayMessage, 0, 0);
+}
+
+void SetStatus(Waiting& w, const char* text) {
+    if (!w.statusChanged && std::strcmp(w.status, text) == 0) return;  // already shown
+    std::strncpy(w.status, text, sizeof w.status - 1);
+    w.status[sizeof w.status - 1] = 0;
+    w.statusChanged = true;
+}
+
+}  // namespace
+
+void ShowRunProgress(HWND page, const char* line, int bar) {
+    bool changed = false;
+    const bool handed = Hand(page, [&](Waiting& w) {
+        if (w.cancelled) return;
+        SetStatus(w, line);
+        if (w.barChanged || w.bar != bar) {
+            w.bar = bar;
+            w.barChanged = true;
+        }
+        changed = w.statusChanged || w.barChanged;
+    });
+    if (handed && changed) PostOnce(page);
+}
+
+void ShowRunStatus(HWND page, const char* text) {
+    if (Hand(page, [&](Waiting& w) { SetStatus(w, text); })) PostOnce(page);
+}
+
+void SetRunBarRange(HWND page, int high) {
+    const bool handed = Hand(page, [&](Waiting& w) {
+        w.rangeHigh = high;
+        w.rangeChanged = true;
+        w.bar = 0;
+        w.barChanged = true;
+    });
+    if (handed) PostOnce(page);
+}
+
+void FlushRunDisplay(HWND page) {
+    if (Hand(page, [](Waiting&) {})) SendMessageA(page, kRunDisplayMessage, 0, 0);
+}
