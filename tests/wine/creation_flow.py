@@ -216,3 +216,49 @@ def watch(driver, page, until, interval=0.05, timeout=120, on_sample=None):
         if sample["t"] > timeout:
             raise AssertionError("timed out watching the progress page; last: %r" % sample)
         time.sleep(interval)
+
+
+STICK_TOOL = os.path.join(SOURCE_DIR, "tests", "stick", "fake_stick.py")
+
+
+class FakeStick:
+    """A stick served through FUSE (tests/stick/fake_stick.py) behind \\\\.\\PHYSICALDRIVE1 of
+    the session: it reports `size` bytes and may keep fewer, keep nothing or write slowly."""
+
+    def __init__(self, session, name, size, keep=0, forget=False, delay_ms=0):
+        self.session, self.size = session, size
+        self.mount = session.path(name)
+        self.options = ["--size", str(size), "--keep", str(keep), "--delay-ms", str(delay_ms)]
+        if forget:
+            self.options.append("--forget")
+        self.process = None
+
+    def __enter__(self):
+        os.makedirs(self.mount, exist_ok=True)
+        self.process = subprocess.Popen(["/usr/bin/python3", STICK_TOOL, self.mount] + self.options,
+                                        stdout=subprocess.PIPE, text=True)
+        if self.process.stdout.readline().strip() != "READY":
+            raise RuntimeError("the fake stick did not start")
+        self.session.link_device("physicaldrive1", self.path)
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run(["fusermount", "-u", "-z", self.mount], stderr=subprocess.DEVNULL)
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self.process.stdout.close()
+        return False
+
+    @property
+    def path(self):
+        return os.path.join(self.mount, "disk")
+
+
+def downloaded_image(session):
+    """Path of the image file the program downloaded into its temporary directory."""
+    for root, _, files in os.walk(session.c_drive("users")):
+        if "HalcyraImage.bin" in files:
+            return os.path.join(root, "HalcyraImage.bin")
+    return None
