@@ -1,14 +1,18 @@
-"""Throughput of the raw image writer under Wine against dd, on the same kind of target.
+"""Throughput of the raw image writer under Wine against a bare Win32 loop and dd, on the same
+kind of target.
 
-Writes one 256 MiB image three ways, each onto a fresh file-backed disk in the same folder:
-  writer   ImageWriter through writer_probe.exe, the file linked as \\\\.\\PHYSICALDRIVE1
+Writes one 256 MiB image four ways, each onto a fresh file-backed disk in the same folder:
+  writer   ImageWriter through writer_probe.exe, the file linked as \\\\.\\PHYSICALDRIVE1,
+           which also reads the image back (verification)
+  bare     raw_loop.exe: the writer's open flags and 64 KiB WriteFiles and nothing else, onto
+           the same kind of link, then its read-back in the same chunks
   direct   dd bs=64K oflag=direct   (the writer's chunk size, past the page cache)
   buffered dd bs=4M                 (into the page cache)
-and prints the throughputs and the writer's ratio to each dd. The writer's figure is given
-twice: for the chunk stream (first to last progress line), and from the start of the call to
-the last chunk on the disk, which also holds the one-second pause before the volume lock and
-the opening of the devices. The time after the last chunk (releasing the devices and the
-success message, which the probe answers at once) is printed on its own.
+and prints the throughputs and the ratios. The writer's write figure is its chunk stream
+(first to last "Written" line), its verification figure the read-back stream (first to last
+"Verified" line); the whole call is given beside them, with the one-second pause before the
+volume lock, and the time from the last line to the end of the call (releasing the devices
+and the success message, which the probe answers at once).
 
     HALCYRA_WIN64_DIR=build/win64 python3 bench/writer_bench.py [--mib 256] [--dir /tmp]
 """
@@ -63,6 +67,7 @@ def main():
             f.write(os.urandom(MIB))
     disk_size = size + MIB
 
+    windows_image = "Z:" + image.replace("/", "\\")
     with WineSession("writer-bench", virtual_desktop=False) as s:
         volume = os.path.join(work, "volume.img")
         fresh_disk(volume, MIB)
@@ -70,15 +75,27 @@ def main():
         fresh_disk(writer_disk, disk_size)
         s.add_removable_drive("E", volume_file=volume, disk_file=writer_disk, disk_number=1)
         s.restart_driver()
-        code, out = s.run_tool("writer_probe.exe", ["--drive", "E", "--image", "Z:" + image.replace("/", "\\")],
+        code, out = s.run_tool("writer_probe.exe", ["--drive", "E", "--image", windows_image],
                                env={"HALCYRA_PROBE_ANSWERS": "ok"}, timeout=1800)
+        bare_disk = os.path.join(work, "disk_bare.img")
+        fresh_disk(bare_disk, disk_size)
+        s.link_device("physicaldrive1", bare_disk)
+        bare = {}
+        for mode in ("write", "read"):
+            bare_code, bare_out = s.run_tool("raw_loop.exe", [mode, windows_image, r"\\.\PHYSICALDRIVE1"],
+                                             timeout=1800)
+            result = dict(line.split(" ", 1) for line in bare_out.split("\n") if " " in line)
+            if bare_code != 0 or result.get("ok") != "1":
+                sys.exit("the bare %s loop failed:\n%s" % (mode, bare_out))
+            bare[mode] = int(result["ms"]) / 1000.0
     report = dict(line.split("\t", 1) for line in out.splitlines() if line.count("\t") == 1)
     if code != 0 or report.get("result") != "1":
         sys.exit("the writer did not succeed:\n" + out)
     if not same_start(image, writer_disk, size):
         sys.exit("the writer's disk does not hold the image")
     stream_s = int(report["stream_ms"]) / 1000.0
-    to_last_s = (int(report["lead_ms"]) + int(report["stream_ms"])) / 1000.0
+    verify_s = int(report["verify_ms"]) / 1000.0
+    call_s = int(report["elapsed_ms"]) / 1000.0
     tail_s = int(report["tail_ms"]) / 1000.0
 
     direct_disk = os.path.join(work, "disk_direct.img")
@@ -91,21 +108,28 @@ def main():
     def rate(bytes_, seconds):
         return bytes_ / MIB / seconds if seconds > 0 else float("inf")
 
-    writer_stream = rate(size - CHUNK, stream_s)  # the lines span every chunk but the first
-    writer_call = rate(size, to_last_s)
+    # The lines span every chunk but the first of each phase.
+    writer_write = rate(size - CHUNK, stream_s)
+    writer_verify = rate(size - CHUNK, verify_s)
+    bare_write = rate(size, bare["write"])
+    bare_read = rate(size, bare["read"])
     direct = rate(size, direct_s)
     buffered = rate(size, buffered_s)
     print("image: %d MiB, targets in %s" % (args.mib, work))
-    print("writer, chunk stream          %8.1f MiB/s  (%.2f s)" % (writer_stream, stream_s))
-    print("writer, start to last chunk   %8.1f MiB/s  (%.2f s)" % (writer_call, to_last_s))
-    print("writer, release and message   %8s        (%.2f s)" % ("", tail_s))
-    print("dd bs=64K oflag=direct        %8.1f MiB/s  (%.2f s)" % (direct, direct_s))
-    print("dd bs=4M                      %8.1f MiB/s  (%.2f s)" % (buffered, buffered_s))
-    print("ratio stream / dd direct      %8.2f" % (writer_stream / direct))
-    print("ratio stream / dd 4M          %8.2f" % (writer_stream / buffered))
-    print("ratio start-to-last / direct  %8.2f" % (writer_call / direct))
-    print("ratio start-to-last / dd 4M   %8.2f" % (writer_call / buffered))
-    for name in ("image.bin", "volume.img", "disk_writer.img", "disk_direct.img", "disk_buffered.img"):
+    print("writer, write (chunk stream)   %8.1f MiB/s  (%.2f s)" % (writer_write, stream_s))
+    print("bare WriteFile loop            %8.1f MiB/s  (%.2f s)" % (bare_write, bare["write"]))
+    print("writer, read-back stream       %8.1f MiB/s  (%.2f s)" % (writer_verify, verify_s))
+    print("bare ReadFile loop + compare   %8.1f MiB/s  (%.2f s)" % (bare_read, bare["read"]))
+    print("writer, whole call             %8.1f MiB/s  (%.2f s, write and read-back)" % (rate(size, call_s), call_s))
+    print("writer, last line to the end  %8s         (%.2f s)" % ("", tail_s))
+    print("dd bs=64K oflag=direct         %8.1f MiB/s  (%.2f s)" % (direct, direct_s))
+    print("dd bs=4M                       %8.1f MiB/s  (%.2f s)" % (buffered, buffered_s))
+    print("ratio write / bare write       %8.2f" % (writer_write / bare_write))
+    print("ratio read-back / bare read    %8.2f" % (writer_verify / bare_read))
+    print("ratio write / dd direct        %8.2f" % (writer_write / direct))
+    print("ratio write+verify / write     %8.2f  (time)" % ((stream_s + verify_s) / stream_s))
+    for name in ("image.bin", "volume.img", "disk_writer.img", "disk_bare.img", "disk_direct.img",
+                 "disk_buffered.img"):
         os.remove(os.path.join(work, name))
     os.rmdir(work)
 

@@ -7,6 +7,7 @@
 #include "create/write_plan.h"
 
 const char kCreatingText[] = "Creating Halcyra USB Flash Drive...";
+const char kVerifyingText[] = "Verifying";
 const char kOpenFailedText[] = "Unable to open the USB drive. Would you like to try again?";
 const char kInUseText[] =
     "USB Drive is in use - please ensure any files on this drive are closed. Would you like to "
@@ -222,6 +223,7 @@ void VerifyChunks(WriterRun& run, const ChunkPlan& plan) {
     unsigned char* expected = run.buffer;
     unsigned char* found = run.buffer + kChunkSize;
     ops.setBarRange(ops.context, 0, 100);
+    ops.setStatus(ops.context, kVerifyingText);
     if (!ops.rewindImage(ops.context, run.image)) {
         VerifyFailed(run);
         return;

@@ -15,6 +15,7 @@ constexpr int kAnswerYes = 6;                   // IDYES
 constexpr int kAnswerNo = 7;                    // IDNO
 
 extern const char kCreatingText[];
+extern const char kVerifyingText[];
 extern const char kOpenFailedText[];
 extern const char kInUseText[];
 extern const char kWriteErrorCaption[];

@@ -170,8 +170,11 @@ void SetStatus(void* context, const char* text) {
     if (PageAlive(context)) ShowRunStatus(Page(context), text);
 }
 
+// A new range starts a new phase: the last line of the one before is shown first.
 void SetBarRange(void* context, int, int high) {
-    if (PageAlive(context)) SetRunBarRange(Page(context), high);
+    if (!PageAlive(context)) return;
+    FlushRunDisplay(Page(context));
+    SetRunBarRange(Page(context), high);
 }
 
 void ShowProgress(void* context, const char* line, int bar) {

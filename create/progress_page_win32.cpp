@@ -75,6 +75,9 @@ INT_PTR OnInitDialog(HWND page) {
     char text[160];
     snprintf(text, sizeof(text), kPageTextFormat, TargetDrive);
     SetDlgItemTextA(page, IDC_PAGE_TEXT, text);
+    // The template's status text names the read-back; until the worker's first figures the
+    // run is downloading, and the page says so from its first paint.
+    SetDlgItemTextA(page, IDC_STATUS, kDownloadingText);
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;

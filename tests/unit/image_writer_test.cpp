@@ -471,6 +471,7 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
                                                     "128.00 KB of 192.98 KB Written (66%)",
                                                     "128.98 KB of 192.98 KB Written (67%)",
                                                     "192.98 KB of 192.98 KB Written (100%)",
+                                                    kVerifyingText,
                                                     "64.00 KB of 192.98 KB Verified (33%)",
                                                     "128.00 KB of 192.98 KB Verified (66%)",
                                                     "192.00 KB of 192.98 KB Verified (99%)",
@@ -501,7 +502,7 @@ TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
     EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0}));
     EXPECT_EQ(f.diskWrites[0].length, 65536u);
     EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, "64.00 KB of 64.00 KB Written (100%)",
-                                                    "64.00 KB of 64.00 KB Verified (100%)"}));
+                                                    kVerifyingText, "64.00 KB of 64.00 KB Verified (100%)"}));
     EXPECT_EQ(f.bars, (std::vector<int>{0, 100, 0, 100}));
 
     // A remainder is padded to the disk's own sector size.

@@ -31,7 +31,8 @@ WINESERVER = os.environ.get("HALCYRA_WINESERVER", "/usr/lib/wine/wineserver64")
 if not os.path.exists(WINESERVER):
     WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 
-BUILD_DIR = os.environ.get("HALCYRA_WIN64_DIR", "")
+# Absolute, since the programs run from the session's own folder.
+BUILD_DIR = os.path.abspath(os.environ["HALCYRA_WIN64_DIR"]) if os.environ.get("HALCYRA_WIN64_DIR") else ""
 SOURCE_DIR = os.environ.get(
     "HALCYRA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
 SCREEN = (1024, 768)

@@ -22,7 +22,7 @@ DRIVE_PAGE_CANCEL = 4
 SHOTS = os.environ.get("HALCYRA_SHOTS_DIR", os.path.join(SOURCE_DIR, "out", "screens"))
 DOWNLOAD_LINE = re.compile(r"^\d+(\.\d\d)? (Bytes|KB|MB) of 4\.01 MB Downloaded "
                            r"\(\d+(\.\d\d)? (Bytes|KB|MB)/s\)$")
-WRITE_LINE = re.compile(r"^\d+(\.\d\d)? (KB|MB) of 4\.01 MB Written \(\d+%\)$")
+WRITE_LINE = re.compile(r"^\d+(\.\d\d)? (KB|MB) of 4\.01 MB (Written|Verified) \(\d+%\)$")
 PAGE_INTRO = ("The latest version of the application is now being downloaded and installed on "
               "to removable drive E:")
 
@@ -96,10 +96,10 @@ class WholeRun(CreationRunCase):
             for line in downloads:
                 self.assertRegex(line, DOWNLOAD_LINE)
             for line in statuses:
-                self.assertTrue(line in (DOWNLOADING, "Creating Halcyra USB Flash Drive...") or
-                                DOWNLOAD_LINE.match(line) or WRITE_LINE.match(line), line)
-            # The success box is up: the last line and the bar show the whole image.
-            self.assertEqual(d.text(page, STATUS), "4.01 MB of 4.01 MB Written (100%)")
+                self.assertTrue(line in (DOWNLOADING, "Creating Halcyra USB Flash Drive...", "Verifying")
+                                or DOWNLOAD_LINE.match(line) or WRITE_LINE.match(line), line)
+            # The success box is up: the last line and the bar show the whole image read back.
+            self.assertEqual(d.text(page, STATUS), "4.01 MB of 4.01 MB Verified (100%)")
             self.assertEqual(d.progress_pos(page, BAR), 100)
             box, text = d.expect_message("Operation Complete")
             self.assertEqual(text, SUCCESS)
@@ -243,7 +243,7 @@ class ClosingThePage(CreationRunCase):
             s.screenshot(os.path.join(SHOTS, "test_wait_notice.png"))
             page = d.wait_window(PAGE, control=BAR, timeout=20)
             self.assertFalse(d.exists(notice))
-            new = server.requests()[2]
+            new = wait_until(lambda: server.requests()[2:], timeout=10, message="the new request")[0]
             self.assertGreaterEqual(new["time"], last_piece + 6 - 0.5,
                                     "the new run started only after the old worker's next report")
 

@@ -162,7 +162,9 @@ class RunEndings(unittest.TestCase):
             program = s.start_program(env=server.program_env())
             d = s.driver
             drive_page = open_drive_page(d)
-            s.unlink_device("e::")
+            # A device link to a directory can't be opened for writing.
+            os.makedirs(s.path("not_a_volume"), exist_ok=True)
+            s.link_device("e::", s.path("not_a_volume"))
             page = create_on(d, drive_page)
             for answer in ("yes", "no"):
                 box, text = d.expect_message("Write Error", timeout=40)

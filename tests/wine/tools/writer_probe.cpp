@@ -15,7 +15,8 @@
 //   closed <none|posted|sent>, page <open|gone>, refused <n>,
 //   flags <download> <write> <cancel>, lines <n> (progress lines shown),
 //   elapsed_ms <n> (the whole call), stream_ms <n> (first to last progress line),
-//   lead_ms <n> (start to first line), tail_ms <n> (last line to the end of the call)
+//   lead_ms <n> (start to first line), verify_ms <n> (first to last read-back line),
+//   tail_ms <n> (last line to the end of the call)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -51,7 +52,8 @@ int BoxCount = 0;
 std::vector<std::string> BoxLines;
 std::string LastStatus = "Verifying";
 int LastBar = 0, RangeLow = 0, RangeHigh = 1000;
-int WrittenLines = 0;
+int WrittenLines = 0, VerifiedLines = 0;
+DWORD FirstVerifiedTick = 0, LastVerifiedTick = 0;
 int Refused = 0;
 const char* ClosedHow = "none";
 bool WriterResult = false;
@@ -75,6 +77,10 @@ LRESULT CALLBACK StatusProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             if (++WrittenLines == 1) FirstLineTick = now;
             LastLineTick = now;
             if (WrittenLines == CancelAfterLines) CancelLikeThePage();
+        } else if (LastStatus.find(" Verified (") != std::string::npos) {
+            DWORD now = GetTickCount();
+            if (++VerifiedLines == 1) FirstVerifiedTick = now;
+            LastVerifiedTick = now;
         }
     }
     return CallWindowProcA(StaticProc, window, message, wParam, lParam);
@@ -246,6 +252,7 @@ int main(int argc, char** argv) {
         else if (arg == "--timeout") timeoutSeconds = std::atoi(value), ++i;
     }
     if (const char* script = std::getenv("HALCYRA_PROBE_ANSWERS")) SplitAnswers(script);
+    TargetIdentity = IdentifyDrive(TargetDrive);  // chosen now, as the drive page's Create does
 
     MainThread = GetCurrentThreadId();
     ProbePage = CreateProbePage();
@@ -295,6 +302,8 @@ int main(int argc, char** argv) {
     std::printf("elapsed_ms\t%lu\n", EndTick - StartTick);
     std::printf("stream_ms\t%lu\n", LastLineTick - FirstLineTick);
     std::printf("lead_ms\t%lu\n", WrittenLines ? FirstLineTick - StartTick : 0);
-    std::printf("tail_ms\t%lu\n", WrittenLines ? EndTick - LastLineTick : 0);
+    std::printf("verify_ms\t%lu\n", LastVerifiedTick - FirstVerifiedTick);
+    std::printf("tail_ms\t%lu\n", VerifiedLines ? EndTick - LastVerifiedTick
+                                   : WrittenLines ? EndTick - LastLineTick : 0);
     return 0;
 }
