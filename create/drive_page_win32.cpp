@@ -1,10 +1,17 @@
 // Drive selection page (template 101): the user picks the removable drive to overwrite and
 // confirms that its data will be destroyed.
+#include <windows.h>
+
+#include <dbt.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/page_flow.h"
 #include "app/shared_state.h"
+#include "create/drive_notice.h"
 #include "create/drive_page.h"
 #include "create/iso_export.h"
 #include "drives/drive_scan.h"
@@ -46,6 +53,57 @@ const int kCommitControls[] = {IDOK,           IDCANCEL,       IDC_EXTRACT_ISO, 
 
 constexpr UINT kRedrawAll = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ERASENOW;
 
+// One-shot timer that gathers a burst of volume notices (a stick with two partitions) into
+// one scan.
+constexpr UINT_PTR kNoticeTimer = 1025;
+constexpr UINT kNoticeSettleMs = 250;
+
+// When volume notices rescan; made anew for each opening of the page, so a notice kept when
+// the page closes is dropped with it.
+DriveNoticeGate Notices;
+
+// Marks the page busy while one of its boxes or dialogs (or a scan) runs; a notice that came
+// meanwhile starts the settle timer when it ends.
+class ModalScope {
+public:
+    explicit ModalScope(HWND page) : page_(page) { Notices.BeginModal(); }
+    ~ModalScope() {
+        if (Notices.EndModal()) SetTimer(page_, kNoticeTimer, kNoticeSettleMs, nullptr);
+    }
+    ModalScope(const ModalScope&) = delete;
+    ModalScope& operator=(const ModalScope&) = delete;
+
+private:
+    HWND page_;
+};
+
+std::vector<std::string> DriveListLines(HWND list) {
+    std::vector<std::string> lines;
+    const LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        char line[300] = "";
+        if (SendMessageA(list, CB_GETLBTEXTLEN, i, 0) < static_cast<LRESULT>(sizeof(line)))
+            SendMessageA(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(line));
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
+// The scan of the refresh button and of volume notices: the list is filled anew and the
+// selection stays on the drive selected before when that drive is still listed.
+void RescanDrives(HWND page) {
+    char selected[100] = "";
+    GetDlgItemTextA(page, IDC_DRIVE_LIST, selected, sizeof(selected));
+    Notices.ScanStarting();
+    ModalScope busy(page);
+    DriveScan();
+    HWND list = GetDlgItem(page, IDC_DRIVE_LIST);
+    const int line = LineToReselect(DriveLetterOfLine(selected), DriveListLines(list));
+    if (line == 0) return;  // the scan has selected the first line already
+    SendMessageA(list, CB_SETCURSEL, static_cast<WPARAM>(line), 0);
+    SyncFormatOption();
+}
+
 void ClosePage(HWND page, int32_t result) {
     WizardState = result;
     PostMessageA(page, WM_CLOSE, 0, 0);
@@ -53,6 +111,7 @@ void ClosePage(HWND page, int32_t result) {
 
 // Chrome, error mode, the first scan and the hover timer.
 INT_PTR OnInitDialog(HWND page) {
+    Notices = DriveNoticeGate();
     InitPageChromeBegin(page);
     // Drives without a medium must fail the scan's queries quietly, without a system box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -70,6 +129,7 @@ INT_PTR OnInitDialog(HWND page) {
 // The intro message, on the first showing of the page in this process.
 void OnWindowPosChanged(HWND page, const WINDOWPOS* position) {
     if (!IntroPending || !(position->flags & SWP_SHOWWINDOW)) return;
+    ModalScope busy(page);
     MessageBoxA(page, kIntroText, "Halcyra", MB_OK);
     IntroPending = 0;
 }
@@ -81,12 +141,17 @@ void OnCreate(HWND page) {
     GetDlgItemTextA(page, IDC_DRIVE_LIST, ScratchText, 100);
     TargetDrive = ScratchText[0];
     if (TargetDrive == SourceDrive) {
+        ModalScope busy(page);
         MessageBoxA(page, kSameDriveText, "Installation", MB_ICONINFORMATION);
         return;
     }
     sprintf(ScratchText, kWarningFormat, TargetDrive);
-    if (MessageBoxA(page, ScratchText, "Are you sure?", MB_ICONWARNING | MB_YESNO) != IDYES)
-        return;
+    {
+        ModalScope busy(page);
+        if (MessageBoxA(page, ScratchText, "Are you sure?", MB_ICONWARNING | MB_YESNO) != IDYES)
+            return;
+        Notices.Commit();  // before the scope ends, so that a kept notice starts no timer
+    }
 
     for (int id : kCommitControls) EnableWindow(GetDlgItem(page, id), FALSE);
     HMENU menu = GetSystemMenu(page, FALSE);
@@ -116,15 +181,39 @@ void OnCommand(HWND page, int id, int code) {
     case IDOK: OnCreate(page); break;
     case IDCANCEL: ClosePage(page, kDriveBack); break;
     case IDC_CANCEL_PAGE: ClosePage(page, kDriveCancel); break;
-    case IDC_EXTRACT_ISO: ExtractIsoCommand(page); break;
+    case IDC_EXTRACT_ISO: {
+        ModalScope busy(page);
+        ExtractIsoCommand(page);
+        break;
+    }
     case IDC_MODE_ISO: SwitchMode(page, 0); break;
     case IDC_MODE_USB: SwitchMode(page, 1); break;
     case IDC_REFRESH:
-        if (UsbMode == 1) DriveScan();
+        if (UsbMode == 1) RescanDrives(page);
         break;
-    case IDC_HELP_BUTTON: ShowHelpMenu(page); break;
+    case IDC_HELP_BUTTON: {
+        ModalScope busy(page);  // the menu, the About box and the guide's messages
+        ShowHelpMenu(page);
+        break;
+    }
     default: break;
     }
+}
+
+// A volume arrived or left: rescan once the page is idle and the burst is over.
+void OnDeviceChange(HWND page, WPARAM event, const DEV_BROADCAST_HDR* header) {
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) return;
+    if (!header || header->dbch_devicetype != DBT_DEVTYP_VOLUME) return;
+    if (Notices.Notice()) SetTimer(page, kNoticeTimer, kNoticeSettleMs, nullptr);
+}
+
+// The hover timer, and the settle timer of volume notices, which scans as the refresh button
+// does (nothing in ISO mode).
+void OnTimer(HWND page, UINT_PTR id) {
+    if (id == HoverTimer) PollHover(page);
+    if (id != kNoticeTimer) return;
+    KillTimer(page, kNoticeTimer);
+    if (Notices.TimerFired() && UsbMode == 1) RescanDrives(page);
 }
 
 // Statics draw straight over the page and the panel; the status line gets the panel colour.
@@ -147,7 +236,10 @@ INT_PTR CALLBACK DriveSelectionPage(HWND page, UINT message, WPARAM wParam, LPAR
         OnCommand(page, LOWORD(wParam), HIWORD(wParam));
         return 0;
     case WM_TIMER:
-        if (wParam == HoverTimer) PollHover(page);
+        OnTimer(page, wParam);
+        return 0;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(page, wParam, reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam));
         return 0;
     case WM_ERASEBKGND:
         return PaintPageBackground(page, reinterpret_cast<HDC>(wParam), true, "Create Halcyra");

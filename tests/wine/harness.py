@@ -277,6 +277,11 @@ class UiDriver:
         """Milliseconds the window's thread takes to answer a message."""
         return int(self.call("ping", window, timeout_ms))
 
+    def volume_notice(self, event, letters):
+        """Broadcasts WM_DEVICECHANGE as the system does when volumes come ("arrival") or go
+        ("removal"): one DEV_BROADCAST_VOLUME whose unit mask names the letters."""
+        self.call("volume_notice", event, letters)
+
     # Message boxes
     def message_text(self, box):
         return self.call("message_text", box)

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -326,6 +327,21 @@ std::string Run(const std::vector<std::string>& f) {
                                  atoi(arg(2).c_str()), &ignored))
             return "err no answer";
         return "ok " + std::to_string(GetTickCount() - start);
+    }
+    if (command == "volume_notice") {  // arrival|removal, drive letters
+        // As the system announces a volume: sent to every top-level window, with a unit mask
+        // naming the letters. (Wine's BroadcastSystemMessage doesn't carry the structure.)
+        DEV_BROADCAST_VOLUME volume = {};
+        volume.dbcv_size = sizeof(volume);
+        volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+        for (char letter : arg(2)) volume.dbcv_unitmask |= 1u << ((letter | 0x20) - 'a');
+        const WPARAM event = arg(1) == "arrival" ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+        DWORD_PTR ignored;
+        if (!SendMessageTimeoutA(HWND_BROADCAST, WM_DEVICECHANGE, event,
+                                 reinterpret_cast<LPARAM>(&volume), SMTO_ABORTIFHUNG, 5000,
+                                 &ignored))
+            return "err broadcast failed";
+        return "ok";
     }
     if (command == "reg_get") {  // root, key, value -> "type hex"
         HKEY key;
