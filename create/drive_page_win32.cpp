@@ -89,8 +89,8 @@ std::vector<std::string> DriveListLines(HWND list) {
     return lines;
 }
 
-// The scan of the refresh button and of volume notices: the list is filled anew and the
-// selection stays on the drive selected before when that drive is still listed.
+// The scan of a volume notice: the list is filled anew and the selection stays on the drive
+// selected before when that drive is still listed.
 void RescanDrives(HWND page) {
     char selected[100] = "";
     GetDlgItemTextA(page, IDC_DRIVE_LIST, selected, sizeof(selected));
@@ -189,7 +189,7 @@ void OnCommand(HWND page, int id, int code) {
     case IDC_MODE_ISO: SwitchMode(page, 0); break;
     case IDC_MODE_USB: SwitchMode(page, 1); break;
     case IDC_REFRESH:
-        if (UsbMode == 1) RescanDrives(page);
+        if (UsbMode == 1) DriveScan();
         break;
     case IDC_HELP_BUTTON: {
         ModalScope busy(page);  // the menu, the About box and the guide's messages
