@@ -3,12 +3,13 @@
 Serves one image (default 256 MiB: the demo boot sector and numbered filler sectors) from the
 stand-in server on loopback and measures, in the same run:
   program  the real program from Yes on the drive warning to the "Operation Complete" message:
-           the download into the temporary directory and the write onto a file-backed disk
+           the download into the temporary directory, the write onto a file-backed disk and
+           its read-back
   curl     curl downloading the same address into a file, then
   dd       dd bs=64K oflag=direct writing that file onto a fresh file-backed disk
 and prints both totals, their parts and the ratio. While the program runs, the UI driver asks
-the progress page for an answer (WM_NULL) every 50 ms; the worst answer time of the download
-and of the write are printed too. The program's write holds the writer's one-second pause
+the progress page for an answer (WM_NULL) every 50 ms; the worst answer times of the
+download, the write and the read-back are printed too. The program's write holds the writer's one-second pause
 before the volume lock, which is printed on its own line. For comparison the same address is
 also fetched by URLDownloadToFileA alone (tests/wine/tools/download_probe.exe, no page, no
 callback) in the program's prefix: the platform's own share of the download time.
@@ -58,10 +59,12 @@ def program_run(image, server, disk_size):
         samples = watch(d, page, lambda _: "Operation Complete" in message_boxes(d),
                         timeout=1800)
         total = time.monotonic() - start
-        download_pings, write_pings, download_end = [], [], None
+        download_pings, write_pings, verify_pings, download_end = [], [], [], None
         for x in samples:
             status = x["status"] or ""
-            if "Written" in status or status.startswith("Creating"):
+            if "Verif" in status:
+                verify_pings.append(x["ping"])
+            elif "Written" in status or status.startswith("Creating"):
                 write_pings.append(x["ping"])
                 if download_end is None:
                     download_end = x["t"]
@@ -78,7 +81,8 @@ def program_run(image, server, disk_size):
         if code != 0:
             sys.exit("download_probe failed:\n" + out)
         probe = int(out.split("ms ")[1].split()[0]) / 1000.0
-        return total, download, max(download_pings or [0]), max(write_pings or [0]), probe
+        return (total, download, max(download_pings or [0]), max(write_pings or [0]),
+                max(verify_pings or [0]), probe)
 
 
 def main():
@@ -91,8 +95,8 @@ def main():
     try:
         image = build_demo_image(os.path.join(work, "image.img"), size)
         with ImageServer(image) as server:
-            total, download, ping_download, ping_write, probe = program_run(image, server,
-                                                                            size + MIB)
+            total, download, ping_download, ping_write, ping_verify, probe = program_run(
+                image, server, size + MIB)
 
             fetched = os.path.join(work, "curl.img")
             url = server.url + "&Rand=1"
@@ -110,7 +114,7 @@ def main():
         print("image: %d MiB over loopback, file-backed disks in %s" % (args.mib, work))
         print("program, whole run            %7.2f s" % total)
         print("  download (to the write)     %7.2f s  %7.1f MiB/s" % (download, args.mib / download))
-        print("  write and ending            %7.2f s  %7.1f MiB/s" % (write, args.mib / write))
+        print("  write, read-back, ending    %7.2f s  %7.1f MiB/s" % (write, args.mib / write))
         print("  of it the writer's pause    %7.2f s" % WRITER_PAUSE_S)
         print("URLDownloadToFileA alone      %7.2f s  %7.1f MiB/s" % (probe, args.mib / probe))
         print("curl + dd, whole              %7.2f s" % baseline)
@@ -119,6 +123,7 @@ def main():
         print("ratio program / (curl + dd)   %7.2f" % (total / baseline))
         print("worst page answer, download   %7d ms" % ping_download)
         print("worst page answer, write      %7d ms" % ping_write)
+        print("worst page answer, read-back  %7d ms" % ping_verify)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

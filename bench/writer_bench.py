@@ -68,7 +68,9 @@ def main():
     disk_size = size + MIB
 
     windows_image = "Z:" + image.replace("/", "\\")
-    with WineSession("writer-bench", virtual_desktop=False) as s:
+    # A virtual desktop, as the program has: without one, Wine waits up to 2 s for a window
+    # manager to confirm that a closed message box has gone.
+    with WineSession("writer-bench") as s:
         volume = os.path.join(work, "volume.img")
         fresh_disk(volume, MIB)
         writer_disk = os.path.join(work, "disk_writer.img")
