@@ -180,6 +180,22 @@ class RunEndings(unittest.TestCase):
             d.close(page)
             self.assertEqual(program.wait(30), 0)
 
+    def test_the_end_waits_at_most_thirty_seconds_for_a_write_that_never_returns(self):
+        with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:
+            add_target_drive(s)
+            program = s.start_program(env=server.program_env())
+            d = s.driver
+            # A stick whose writes take two minutes: the run's first chunk never comes back.
+            with FakeStick(s, "stuck", size=16 * MIB, delay_ms=120000):
+                page = create_on(d, open_drive_page(d))
+                watch(d, page, lambda x: "Creating" in (x["status"] or ""), timeout=60)
+                d.close(page)
+                d.answer(d.wait_message_box("Are you sure?"), "yes")
+                drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
+                d.click(drive_page, DRIVE_PAGE_CANCEL)
+                # The program ends on its own, long before the write could have returned.
+                self.assertEqual(program.wait(60), 0)
+
 
 if __name__ == "__main__":
     unittest.main()
