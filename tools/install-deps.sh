@@ -3,7 +3,7 @@
 set -e
 packages="cmake ninja-build g++ googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xdotool imagemagick
-  nasm qemu-system-x86 python3 curl fp-utils"
+  nasm qemu-system-x86 python3 curl fp-utils python3-fusepy fuse3"
 missing=""
 for p in $packages; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
