@@ -131,8 +131,9 @@ void OnDownloadFailed(HWND page) {
     PostMessageA(page, WM_CLOSE, 0, 0);
 }
 
-// The run could not start its worker: the user is told, as for a failed download.
-void OnWorkerMissing(HWND page) {
+// The run could not start its worker, or its download stalled: the user is told, as for a
+// failed download, and is back on the drive selection page.
+void FailDownload(HWND page) {
     MessageBoxA(page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
     OnDownloadFailed(page);
 }
@@ -148,7 +149,7 @@ void OnStallCheck(HWND page) {
     KillTimer(page, kStallTimer);
     CancelRequested = 1;
     DownloadActive = 0;
-    OnWorkerMissing(page);
+    FailDownload(page);
 }
 
 // WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
@@ -236,7 +237,7 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         OnDownloadFailed(page);
         return TRUE;
     case kWorkerMissingMessage:
-        OnWorkerMissing(page);
+        FailDownload(page);
         return TRUE;
     case kRunDisplayMessage:
         ApplyRunDisplay(page);
