@@ -16,6 +16,7 @@
 #include "create/run_display.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
+#include "ui/taskbar_button.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ INT_PTR OnInitDialog(HWND page) {
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;
+    BeginTaskbarProgress(page);
     AttachRunDisplay(page);
     RunPage = page;
     LastRun = new (std::nothrow) WorkerRun;
@@ -133,7 +135,10 @@ void OnDownloadFailed(HWND page) {
 
 // The run could not start its worker: the user is told, as for a failed download.
 void OnWorkerMissing(HWND page) {
+    SetRunAlert(page, true);
+    FlushRunDisplay(page);
     MessageBoxA(page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
+    SetRunAlert(page, false);
     OnDownloadFailed(page);
 }
 
@@ -170,6 +175,7 @@ bool RefuseClose(HWND page) {
 // WM_DESTROY: the page is going; its run must not reach any later window.
 void OnDestroy(HWND page) {
     DetachRunDisplay(page);
+    EndTaskbarProgress(page);
     if (WorkRuns()) {
         WizardState = kProgressStopped;
         DownloadActive = 0;
@@ -255,6 +261,10 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         OnDestroy(page);
         return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
+        if (IsTaskbarButtonCreated(message)) {
+            OnTaskbarButtonCreated(page);
+            return TRUE;
+        }
         return 0;
     }
 }
