@@ -93,17 +93,24 @@ class TaskbarProgress(unittest.TestCase):
                    HALCYRA_DOWNLOAD_STALL_SECONDS="4", **row.env)
         with FakeStick(s, "stick%d" % index, size=row.stick) as stick:
             program = s.start_program(env=env)
-            open_progress_page(d)
-            for caption, state in row.boxes:
-                box = d.wait_message_box(caption, timeout=60)
-                self.assertEqual(last_state(read_log(log_path)), row.states and state, caption)
-                d.answer(box, "ok")
-                d.wait_gone(box, timeout=10)
-            if row.boxes[-1] == DONE:
-                self.assertTrue(starts_with_file(stick.path, IMAGE), "the stick holds the image")
-            else:
-                d.click(d.wait_window(PAGE, control=DRIVE_LIST, timeout=20), DRIVE_PAGE_CANCEL)
-            self.assertEqual(program.wait(30), 0)
+            try:
+                page = open_progress_page(d)
+                # Wine's shell never announces the button; here it is, as Windows announces it.
+                d.send(page, d.registered_message("TaskbarButtonCreated"))
+                for caption, state in row.boxes:
+                    box = d.wait_message_box(caption, timeout=60)
+                    self.assertEqual(last_state(read_log(log_path)), row.states and state, caption)
+                    d.answer(box, "ok")
+                    d.wait_gone(box, timeout=10)
+                if row.boxes[-1] == DONE:
+                    self.assertTrue(starts_with_file(stick.path, IMAGE), "image on the stick")
+                else:
+                    d.click(d.wait_window(PAGE, control=DRIVE_LIST, timeout=20), DRIVE_PAGE_CANCEL)
+                self.assertEqual(program.wait(30), 0)
+            finally:
+                if program.running():  # a failed row leaves nothing behind for the next one
+                    program.process.kill()
+                    program.process.wait()
         return read_log(log_path)
 
     def test_the_button_follows_each_run_and_a_missing_interface_changes_nothing(self):
@@ -113,10 +120,14 @@ class TaskbarProgress(unittest.TestCase):
             for index, row in enumerate(ROWS):
                 with self.subTest(row.name):
                     log = self.run_row(s, server, index, row)
-                    if row.states is None:
-                        self.assertEqual(log, [["unavailable"]])
+                    if row.states is None:  # a second try when the button is announced
+                        self.assertEqual(log, [["unavailable"], ["button", "created"],
+                                               ["unavailable"]])
                         continue
                     self.assertEqual(log[0], ["ready"])
+                    # The announced button is told the state it should show at once.
+                    at = log.index(["button", "created"])
+                    self.assertEqual(log[at + 1], ["state", last_state(log[:at]) or "none"])
                     self.assertEqual(log[-2:], [["state", "none"], ["released"]])
                     self.assertEqual(merged_states(log), row.states)
                     found = phases(log)
