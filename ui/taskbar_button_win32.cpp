@@ -71,27 +71,22 @@ void Send(const TaskbarProgress& progress, bool always) {
 void Create() {
     if (Taskbar) return;
     const char* unavailable = getenv(kTaskbarUnavailableVariable);
-    if (unavailable && std::strcmp(unavailable, "1") == 0) {
-        Log("unavailable");
-        return;
+    if (!unavailable || std::strcmp(unavailable, "1") != 0) {
+        // S_FALSE, or COM already set up otherwise on this thread, still lets the call work.
+        static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        (void)com;
+        void* object = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_ITaskbarList3, &object)) &&
+            object) {
+            Taskbar = static_cast<ITaskbarList3*>(object);
+            if (FAILED(Taskbar->HrInit())) {
+                Taskbar->Release();
+                Taskbar = nullptr;
+            }
+        }
     }
-    static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    (void)com;  // S_FALSE or a different mode on this thread still lets the call below work
-    void* object = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ITaskbarList3, &object)) ||
-        !object) {
-        Log("unavailable");
-        return;
-    }
-    Taskbar = static_cast<ITaskbarList3*>(object);
-    if (FAILED(Taskbar->HrInit())) {
-        Taskbar->Release();
-        Taskbar = nullptr;
-        Log("unavailable");
-        return;
-    }
-    Log("ready");
+    Log(Taskbar ? "ready" : "unavailable");
 }
 
 }  // namespace
