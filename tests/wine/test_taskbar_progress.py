@@ -1,7 +1,6 @@
 """The progress page's taskbar button, seen through the calls the real program makes on it
-(HALCYRA_TASKBAR_LOG names a file that gets one line per call). Each row is one program run,
-from its start to the user leaving: the boxes the user answers, the button's state while each
-of them is open, the run's states in order and its bar values phase by phase."""
+(HALCYRA_TASKBAR_LOG: one line per call). Each row is one program run, from its start until
+the user leaves."""
 
 import os
 import shutil
@@ -30,6 +29,7 @@ def tearDownModule():
 # repeats merged (None: no call at all); totals: the range of each phase of rising values.
 Row = namedtuple("Row", "name server stick env boxes states totals")
 DONE = ("Operation Complete", "normal")
+NO_INTERFACE_LOG = ["unavailable", "button created", "unavailable"]  # tried again when the button comes
 ROWS = [
     Row("with a length", "normal", 16 * MIB, {}, [DONE],
         ["indeterminate", "normal", "none"], [1000, 100, 100]),
@@ -42,44 +42,34 @@ ROWS = [
         ["indeterminate", "error", "indeterminate", "none"], []),
     Row("download stalls", "stall", 16 * MIB, {}, [("Download Error", "error")],
         ["indeterminate", "error", "indeterminate", "none"], []),
-    Row("no interface", "normal", 16 * MIB, {"HALCYRA_TASKBAR_UNAVAILABLE": "1"}, [DONE],
-        None, []),
+    Row("no interface", "normal", 16 * MIB, {"HALCYRA_TASKBAR_UNAVAILABLE": "1"},
+        [("Operation Complete", None)], None, []),
 ]
 
 
 def read_log(path):
-    if not os.path.exists(path):
-        return []
+    """The calls as lines ("ready", "state normal", "value 42 100", ...)."""
     with open(path) as f:
-        return [line.split() for line in f.read().splitlines()]
+        return f.read().splitlines()
 
 
-def last_state(log):
-    states = [words[1] for words in log if words[0] == "state"]
-    return states[-1] if states else None
-
-
-def merged_states(log):
-    states = []
-    for words in log:
-        if words[0] == "state" and (not states or states[-1] != words[1]):
-            states.append(words[1])
-    return states
+def states(log):
+    """The states in order, repeats merged."""
+    found = [line.split()[1] for line in log if line.startswith("state ")]
+    return [x for i, x in enumerate(found) if i == 0 or found[i - 1] != x]
 
 
 def phases(log):
-    """The values shown in the normal state, as phases: a new one where the range changes or
-    the value falls."""
+    """The values shown in the normal state as (range, values) phases: a new one where the
+    range changes or the value falls."""
     result, state = [], None
-    for words in log:
-        if words[0] == "state":
-            state = words[1]
-        if words[0] != "value" or state != "normal":
-            continue
-        value, total = int(words[1]), int(words[2])
-        if not result or result[-1][0] != total or result[-1][1][-1] > value:
-            result.append((total, []))
-        result[-1][1].append(value)
+    for words in (line.split() for line in log):
+        state = words[1] if words[0] == "state" else state
+        if words[0] == "value" and state == "normal":
+            value, total = int(words[1]), int(words[2])
+            if not result or result[-1][0] != total or result[-1][1][-1] > value:
+                result.append((total, []))
+            result[-1][1].append(value)
     return result
 
 
@@ -99,10 +89,11 @@ class TaskbarProgress(unittest.TestCase):
                 d.send(page, d.registered_message("TaskbarButtonCreated"))
                 for caption, state in row.boxes:
                     box = d.wait_message_box(caption, timeout=60)
-                    self.assertEqual(last_state(read_log(log_path)), row.states and state, caption)
+                    shown = states(read_log(log_path)) if row.states else [None]
+                    self.assertEqual(shown[-1], state, caption)
                     d.answer(box, "ok")
                     d.wait_gone(box, timeout=10)
-                if row.boxes[-1] == DONE:
+                if row.boxes[-1][0] == "Operation Complete":
                     self.assertTrue(starts_with_file(stick.path, IMAGE), "image on the stick")
                 else:
                     d.click(d.wait_window(PAGE, control=DRIVE_LIST, timeout=20), DRIVE_PAGE_CANCEL)
@@ -120,16 +111,14 @@ class TaskbarProgress(unittest.TestCase):
             for index, row in enumerate(ROWS):
                 with self.subTest(row.name):
                     log = self.run_row(s, server, index, row)
-                    if row.states is None:  # a second try when the button is announced
-                        self.assertEqual(log, [["unavailable"], ["button", "created"],
-                                               ["unavailable"]])
+                    if row.states is None:
+                        self.assertEqual(log, NO_INTERFACE_LOG)
                         continue
-                    self.assertEqual(log[0], ["ready"])
-                    # The announced button is told the state it should show at once.
-                    at = log.index(["button", "created"])
-                    self.assertEqual(log[at + 1], ["state", last_state(log[:at]) or "none"])
-                    self.assertEqual(log[-2:], [["state", "none"], ["released"]])
-                    self.assertEqual(merged_states(log), row.states)
+                    # The announced button is told at once the state it should show.
+                    at = log.index("button created")
+                    self.assertEqual(log[at + 1], "state " + (states(log[:at]) or ["none"])[-1])
+                    self.assertEqual([log[0]] + log[-2:], ["ready", "state none", "released"])
+                    self.assertEqual(states(log), row.states)
                     found = phases(log)
                     self.assertEqual([total for total, _ in found], row.totals, found)
                     for total, values in found:
@@ -137,7 +126,6 @@ class TaskbarProgress(unittest.TestCase):
                         self.assertGreater(len(set(values)), 1, "values move")
                     if row.boxes[-1] == DONE:
                         self.assertEqual(found[-1][1][-1], 100, "the read-back ends full")
-
 
 if __name__ == "__main__":
     unittest.main()
