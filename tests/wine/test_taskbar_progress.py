@@ -29,7 +29,8 @@ def tearDownModule():
 # repeats merged (None: no call at all); totals: the range of each phase of rising values.
 Row = namedtuple("Row", "name server stick env boxes states totals")
 DONE = ("Operation Complete", "normal")
-NO_INTERFACE_LOG = ["unavailable", "button created", "unavailable"]  # tried again when the button comes
+# Without the interface: a second try when the button is announced, and no other call.
+NO_INTERFACE_LOG = ["unavailable", "button created", "unavailable"]
 ROWS = [
     Row("with a length", "normal", 16 * MIB, {}, [DONE],
         ["indeterminate", "normal", "none"], [1000, 100, 100]),
