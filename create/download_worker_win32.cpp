@@ -241,8 +241,10 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         ImageWriter();  // a cancel is reported by the writer's early cancel ending
         return 0;
     }
+    SetRunAlert(run->page, true);
     FlushRunDisplay(run->page);
     MessageBoxA(run->page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
+    SetRunAlert(run->page, false);
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);
     return 0;

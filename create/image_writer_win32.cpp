@@ -8,6 +8,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/shared_state.h"
 #include "create/image_writer_core.h"
@@ -163,11 +164,16 @@ void* AllocBuffer(void*, uint32_t size, uint32_t alignment) {
 
 void FreeBuffer(void*, void* buffer) { VirtualFree(buffer, 0, MEM_RELEASE); }
 
-// A message box comes after everything the run has shown so far is on the page.
+// A message box comes after everything the run has shown so far is on the page; while a
+// "Drive Error" box is open, the page shows the alert.
 int Ask(void* context, const char* text, const char* caption, unsigned style) {
     if (!PageAlive(context)) return kAnswerNo;
+    const bool fault = std::strcmp(caption, kDriveErrorCaption) == 0;
+    if (fault) SetRunAlert(Page(context), true);
     FlushRunDisplay(Page(context));
-    return MessageBoxA(Page(context), text, caption, style);
+    const int answer = MessageBoxA(Page(context), text, caption, style);
+    if (fault) SetRunAlert(Page(context), false);
+    return answer;
 }
 
 // The page's status and bar are handed over and shown at the page's pace (run_display.h).

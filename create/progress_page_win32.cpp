@@ -16,6 +16,7 @@
 #include "create/run_display.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
+#include "ui/taskbar_button.h"
 
 namespace {
 
@@ -81,6 +82,7 @@ INT_PTR OnInitDialog(HWND page) {
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;
+    BeginTaskbarProgress(page);
     AttachRunDisplay(page);
     RunPage = page;
     LastRun = new (std::nothrow) WorkerRun;
@@ -134,7 +136,10 @@ void OnDownloadFailed(HWND page) {
 // The run could not start its worker, or its download stalled: the user is told, as for a
 // failed download, and is back on the drive selection page.
 void FailDownload(HWND page) {
+    SetRunAlert(page, true);
+    FlushRunDisplay(page);
     MessageBoxA(page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
+    SetRunAlert(page, false);
     OnDownloadFailed(page);
 }
 
@@ -171,6 +176,7 @@ bool RefuseClose(HWND page) {
 // WM_DESTROY: the page is going; its run must not reach any later window.
 void OnDestroy(HWND page) {
     DetachRunDisplay(page);
+    EndTaskbarProgress(page);
     if (WorkRuns()) {
         WizardState = kProgressStopped;
         DownloadActive = 0;
@@ -256,6 +262,10 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         OnDestroy(page);
         return HandToDefaultProcedure(page, message, wParam, lParam);
     default:
+        if (IsTaskbarButtonCreated(message)) {
+            OnTaskbarButtonCreated(page);
+            return TRUE;
+        }
         return 0;
     }
 }

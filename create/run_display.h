@@ -10,7 +10,8 @@ constexpr UINT kRunDisplayMessage = WM_APP + 43;
 // Page side: a page takes the display when it opens and gives it up when it is destroyed.
 void AttachRunDisplay(HWND page);
 void DetachRunDisplay(HWND page);
-// Puts what is waiting on the page's status line (1018) and bar (1019).
+// Puts what is waiting on the page's status line (1018) and bar (1019), and shows the bar's
+// progress on the page's taskbar button.
 void ApplyRunDisplay(HWND page);
 
 // The run was cancelled: progress lines still on their way are dropped, since the page now
@@ -26,3 +27,6 @@ void ShowRunStatus(HWND page, const char* text);
 void SetRunBarRange(HWND page, int high);
 // Waits until everything handed over is on screen: before a message box or the page's end.
 void FlushRunDisplay(HWND page);
+// On while a "Drive Error" or "Download Error" box of the run is open: the taskbar button then
+// shows the error state. Turn it on before FlushRunDisplay and the box, off after the box.
+void SetRunAlert(HWND page, bool on);

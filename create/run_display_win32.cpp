@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "res/resource.h"
+#include "ui/taskbar_button.h"
 
 namespace {
 
@@ -20,6 +21,9 @@ struct Waiting {
     int rangeHigh;
     bool rangeChanged;
     bool cancelled;
+    bool downloading;  // no new range yet: the page's own download range
+    bool counted;      // a progress line has been handed over in this phase
+    bool alert;        // a fault box of the run is open
 };
 
 SRWLOCK Lock = SRWLOCK_INIT;
@@ -43,6 +47,7 @@ void AttachRunDisplay(HWND page) {
     Figures = Waiting{};
     Figures.page = page;
     Figures.status[0] = '\x01';  // matches no text, so the first one is always shown
+    Figures.downloading = true;
     ReleaseSRWLockExclusive(&Lock);
     Posted = false;
 }
@@ -65,6 +70,15 @@ void ApplyRunDisplay(HWND page) {
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, now.rangeHigh));
     if (now.barChanged) SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, now.bar, 0);
     if (now.statusChanged) SetDlgItemTextA(page, IDC_STATUS, now.status);
+    // The taskbar button follows the bar as it now stands.
+    HWND bar = GetDlgItem(page, IDC_PROGRESS_BAR);
+    RunFigures figures;
+    figures.downloading = now.downloading;
+    figures.counted = now.counted;
+    figures.position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+    figures.high = static_cast<int>(SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    figures.alert = now.alert;
+    ShowTaskbarProgress(page, DecideTaskbarProgress(figures));
 }
 
 void MarkRunCancelled(HWND page) {
@@ -93,6 +107,7 @@ void ShowRunProgress(HWND page, const char* line, int bar) {
     bool changed = false;
     const bool handed = Hand(page, [&](Waiting& w) {
         if (w.cancelled) return;
+        w.counted = true;
         SetStatus(w, line);
         if (w.barChanged || w.bar != bar) {
             w.bar = bar;
@@ -111,6 +126,7 @@ void SetRunBarRange(HWND page, int high) {
     const bool handed = Hand(page, [&](Waiting& w) {
         w.rangeHigh = high;
         w.rangeChanged = true;
+        w.downloading = w.counted = false;
         w.bar = 0;
         w.barChanged = true;
     });
@@ -119,4 +135,8 @@ void SetRunBarRange(HWND page, int high) {
 
 void FlushRunDisplay(HWND page) {
     if (Hand(page, [](Waiting&) {})) SendMessageA(page, kRunDisplayMessage, 0, 0);
+}
+
+void SetRunAlert(HWND page, bool on) {
+    if (Hand(page, [&](Waiting& w) { w.alert = on; })) PostOnce(page);
 }

@@ -257,6 +257,10 @@ class UiDriver:
         """Sends a message and returns its result."""
         return int(self.call("send", window, message, wparam, lparam))
 
+    def registered_message(self, name):
+        """The number of the registered window message `name` (RegisterWindowMessage)."""
+        return int(self.call("register", name))
+
     def close(self, window):
         """The close box: WM_SYSCOMMAND SC_CLOSE."""
         self.call("close", window)

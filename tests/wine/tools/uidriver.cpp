@@ -278,6 +278,9 @@ std::string Run(const std::vector<std::string>& f) {
             return "err no answer";
         return "ok " + std::to_string(static_cast<long long>(result));
     }
+    if (command == "register") {  // name -> the registered window message of that name
+        return "ok " + std::to_string(RegisterWindowMessageA(arg(1).c_str()));
+    }
     if (command == "close") {  // the close box's command
         PostMessageW(ParseWindow(arg(1)), WM_SYSCOMMAND, SC_CLOSE, 0);
         return "ok";
