@@ -15,8 +15,11 @@ removes the prefix; a session left by an exception first saves a screenshot unde
         assert program.wait(30) == 0
 
 Environment: HALCYRA_WIN64_DIR (the x86_64 Windows build folder) and HALCYRA_SOURCE_DIR.
+With HALCYRA_ARCH=win32 the same tests run the shipped i686 build of HALCYRA_WIN32_DIR instead,
+with 32-bit Wine in the i386 chroot that tools/wine32-setup.sh makes (see Wine32 below).
 """
 
+import atexit
 import fcntl
 import os
 import select
@@ -25,15 +28,52 @@ import signal
 import subprocess
 import tempfile
 import time
+import zlib
 
+ARCH = os.environ.get("HALCYRA_ARCH", "win64")
 WINE64 = os.environ.get("HALCYRA_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("HALCYRA_WINESERVER", "/usr/lib/wine/wineserver64")
 if not os.path.exists(WINESERVER):
     WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 
-BUILD_DIR = os.environ.get("HALCYRA_WIN64_DIR", "")
+BUILD_DIR = os.environ.get("HALCYRA_WIN32_DIR" if ARCH == "win32" else "HALCYRA_WIN64_DIR", "")
 SOURCE_DIR = os.environ.get(
     "HALCYRA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+class Wine32:
+    """How the shipped i686 build runs here: 32-bit Wine in an i386 chroot whose binaries run
+    through qemu-i386 (tools/wine32-setup.sh). The chroot sees the host's share/ folder at the
+    same path, so the harness keeps everything Wine opens there (temporary folders, prefixes,
+    copies of the programs) and every path and dosdevices link means the same on both sides."""
+
+    def __init__(self):
+        setup = os.path.join(SOURCE_DIR, "tools", "wine32-setup.sh")
+        done = subprocess.run([setup], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("the 32-bit Wine set-up is not available, so the shipped program "
+                               "can't run: " + (done.stderr.strip() or "wine32-setup.sh failed"))
+        self.chroot = done.stdout.strip().splitlines()[-1]
+        self.share = os.path.join(os.path.dirname(self.chroot), "share")
+        self.programs = tempfile.mkdtemp(prefix="programs-", dir=self.share)
+        tempfile.tempdir = tempfile.mkdtemp(prefix="tmp-", dir=self.share)
+        for folder in (self.programs, tempfile.tempdir):
+            atexit.register(shutil.rmtree, folder, True)
+
+    def command(self, program):
+        return ["chroot", self.chroot, "/usr/lib/wine/" + program]
+
+    def visible(self, path):
+        """A copy of a build file where the chroot sees it."""
+        copy = os.path.join(self.programs, os.path.basename(path))
+        if not os.path.exists(copy) or os.path.getmtime(copy) < os.path.getmtime(path):
+            shutil.copy2(path, copy)
+        return copy
+
+
+WINE32 = Wine32() if ARCH == "win32" else None
+WINE = WINE32.command("wine") if WINE32 else [WINE64]
+WINESERVER_COMMAND = WINE32.command("wineserver32") if WINE32 else [WINESERVER]
 SCREEN = (1024, 768)
 
 SETTINGS_KEY = r"Software\Halcyra\Halcyra"
@@ -50,8 +90,8 @@ def exe_path(name):
     """Path of an executable of the x86_64 build."""
     path = os.path.join(BUILD_DIR, name)
     if not os.path.exists(path):
-        raise RuntimeError("%s not built (HALCYRA_WIN64_DIR=%r)" % (name, BUILD_DIR))
-    return path
+        raise RuntimeError("%s not built (build folder %r)" % (name, BUILD_DIR))
+    return WINE32.visible(path) if WINE32 else path
 
 
 def _base_env(prefix, display):
@@ -61,7 +101,7 @@ def _base_env(prefix, display):
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         "DISPLAY": display,
-        "WINEARCH": "win64",
+        "WINEARCH": ARCH,
     })
     return env
 
@@ -69,6 +109,8 @@ def _base_env(prefix, display):
 def _base_prefix():
     """The prefix every session copies: made once per build folder, under a lock."""
     root = os.path.join(BUILD_DIR or tempfile.gettempdir(), "wine-base")
+    if WINE32:
+        root = os.path.join(WINE32.share, "wine-base-%08x" % zlib.crc32(BUILD_DIR.encode()))
     prefix = os.path.join(root, "prefix")
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "lock"), "w") as lock:
@@ -78,9 +120,9 @@ def _base_prefix():
             shutil.rmtree(prefix, ignore_errors=True)
             env = _base_env(prefix, "")
             env.pop("DISPLAY")
-            subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True,
+            subprocess.run(WINE + ["wineboot", "-i"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-            subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
+            subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, timeout=120)
             # Wine doesn't pick up the fonts of fonts-wine by itself: without them the caption
             # buttons lose their glyphs and "MS Sans Serif" falls back to a font of other metrics.
             fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
@@ -136,7 +178,7 @@ class UiDriver:
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
+        self.process = subprocess.Popen(WINE + [exe_path("uidriver.exe")], env=self.env,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                         encoding="cp1252", errors="replace")
@@ -366,7 +408,7 @@ class WineSession:
         subprocess.run(["cp", "-a", base, self.prefix], check=True)
         self.display = self.xvfb.start()
         self.env = _base_env(self.prefix, self.display)
-        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
+        subprocess.Popen(WINESERVER_COMMAND + ["-p"], env=self.env).wait()
         self.driver = UiDriver(self.env)
         if self.virtual_desktop:
             # Every program of the prefix then shares one desktop with window frames.
@@ -394,8 +436,8 @@ class WineSession:
             self.driver.stop()
             self.driver = None
         if self.env:
-            subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
-            subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run(WINESERVER_COMMAND + ["-k"], env=self.env, stderr=subprocess.DEVNULL)
+            subprocess.run(WINESERVER_COMMAND + ["-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
         for program in self.programs:
             if program.running():
                 program.process.kill()
@@ -413,9 +455,9 @@ class WineSession:
         """Starts the UI driver again (for example after the desktop settings changed)."""
         # The same driver object goes on with a new process, so references to it stay valid.
         self.driver.stop()
-        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
+        subprocess.run(WINESERVER_COMMAND + ["-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run(WINESERVER_COMMAND + ["-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.Popen(WINESERVER_COMMAND + ["-p"], env=self.env).wait()
         self.driver.start()
         self.drives_changed = False
 
@@ -451,7 +493,7 @@ class WineSession:
         self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
-        program = Program([WINE64, windows_path], run_env, cwd=self.root)
+        program = Program(WINE + [windows_path], run_env, cwd=self.root)
         self.programs.append(program)
         return program
 
@@ -460,7 +502,7 @@ class WineSession:
         self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
-        program = Program([WINE64, exe_path(name)] + list(args), run_env, cwd=self.root)
+        program = Program(WINE + [exe_path(name)] + list(args), run_env, cwd=self.root)
         self.programs.append(program)
         return program
 
