@@ -45,7 +45,8 @@ class Wine32:
     """How the shipped i686 build runs here: 32-bit Wine in an i386 chroot whose binaries run
     through qemu-i386 (tools/wine32-setup.sh). The chroot sees the host's share/ folder at the
     same path, so the harness keeps everything Wine opens there (temporary folders, prefixes,
-    copies of the programs) and every path and dosdevices link means the same on both sides."""
+    copies of the programs) and every path and dosdevices link means the same on both sides.
+    WINE64 and WINESERVER become scripts that run the chroot's wine and wineserver."""
 
     def __init__(self):
         setup = os.path.join(SOURCE_DIR, "tools", "wine32-setup.sh")
@@ -61,7 +62,13 @@ class Wine32:
             atexit.register(shutil.rmtree, folder, True)
 
     def command(self, program):
-        return ["chroot", self.chroot, "/usr/lib/wine/" + program]
+        """A script that runs one of the chroot's Wine programs (exec keeps the process id, so
+        exit codes and kills reach Wine itself)."""
+        script = os.path.join(self.programs, program)
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\nexec chroot "%s" /usr/lib/wine/%s "$@"\n' % (self.chroot, program))
+        os.chmod(script, 0o755)
+        return script
 
     def visible(self, path):
         """A copy of a build file where the chroot sees it."""
@@ -72,8 +79,8 @@ class Wine32:
 
 
 WINE32 = Wine32() if ARCH == "win32" else None
-WINE = WINE32.command("wine") if WINE32 else [WINE64]
-WINESERVER_COMMAND = WINE32.command("wineserver32") if WINE32 else [WINESERVER]
+if WINE32:
+    WINE64, WINESERVER = WINE32.command("wine"), WINE32.command("wineserver32")
 SCREEN = (1024, 768)
 
 SETTINGS_KEY = r"Software\Halcyra\Halcyra"
@@ -120,9 +127,9 @@ def _base_prefix():
             shutil.rmtree(prefix, ignore_errors=True)
             env = _base_env(prefix, "")
             env.pop("DISPLAY")
-            subprocess.run(WINE + ["wineboot", "-i"], env=env, check=True,
+            subprocess.run([WINE64, "wineboot", "-i"], env=env, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-            subprocess.run(WINESERVER_COMMAND + ["-w"], env=env, timeout=120)
+            subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
             # Wine doesn't pick up the fonts of fonts-wine by itself: without them the caption
             # buttons lose their glyphs and "MS Sans Serif" falls back to a font of other metrics.
             fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
@@ -178,7 +185,7 @@ class UiDriver:
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen(WINE + [exe_path("uidriver.exe")], env=self.env,
+        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                         encoding="cp1252", errors="replace")
@@ -408,7 +415,7 @@ class WineSession:
         subprocess.run(["cp", "-a", base, self.prefix], check=True)
         self.display = self.xvfb.start()
         self.env = _base_env(self.prefix, self.display)
-        subprocess.Popen(WINESERVER_COMMAND + ["-p"], env=self.env).wait()
+        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
         self.driver = UiDriver(self.env)
         if self.virtual_desktop:
             # Every program of the prefix then shares one desktop with window frames.
@@ -436,8 +443,8 @@ class WineSession:
             self.driver.stop()
             self.driver = None
         if self.env:
-            subprocess.run(WINESERVER_COMMAND + ["-k"], env=self.env, stderr=subprocess.DEVNULL)
-            subprocess.run(WINESERVER_COMMAND + ["-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+            subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
         for program in self.programs:
             if program.running():
                 program.process.kill()
@@ -455,9 +462,9 @@ class WineSession:
         """Starts the UI driver again (for example after the desktop settings changed)."""
         # The same driver object goes on with a new process, so references to it stay valid.
         self.driver.stop()
-        subprocess.run(WINESERVER_COMMAND + ["-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run(WINESERVER_COMMAND + ["-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.Popen(WINESERVER_COMMAND + ["-p"], env=self.env).wait()
+        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
         self.driver.start()
         self.drives_changed = False
 
@@ -493,7 +500,7 @@ class WineSession:
         self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
-        program = Program(WINE + [windows_path], run_env, cwd=self.root)
+        program = Program([WINE64, windows_path], run_env, cwd=self.root)
         self.programs.append(program)
         return program
 
@@ -502,7 +509,7 @@ class WineSession:
         self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
-        program = Program(WINE + [exe_path(name)] + list(args), run_env, cwd=self.root)
+        program = Program([WINE64, exe_path(name)] + list(args), run_env, cwd=self.root)
         self.programs.append(program)
         return program
 
