@@ -58,7 +58,8 @@ fetch_debs() {
   local opts=(-o Dir::Etc="$apt/etc" -o Dir::Etc::SourceList="$apt/etc/sources.list"
               -o Dir::Etc::SourceParts=- -o Dir::State="$apt/state"
               -o Dir::State::Status="$apt/state/status" -o Dir::Cache="$apt/cache"
-              -o APT::Architecture=amd64 -o Acquire::Check-Valid-Until=false -q)
+              -o APT::Architecture="$(dpkg --print-architecture)" -o Acquire::Check-Valid-Until=false
+              -o APT::Sandbox::User=root -q)
   apt-get "${opts[@]}" update >/dev/null || fail "can't read the trixie package lists from $mirror"
   (cd "$root/debs" && apt-get "${opts[@]}" download qemu-user debootstrap >/dev/null) \
     || fail "can't download qemu-user and debootstrap from $mirror"
