@@ -111,6 +111,8 @@ mount_all() {
 # 3. The chroot with 32-bit Wine.
 if [ "$(cat "$root/ready" 2>/dev/null)" != "$stamp_version" ]; then
   unmount_all
+  # Never delete through a bind mount (that would delete the host's /dev).
+  if grep -q " $chroot/" /proc/mounts; then fail "mounts are left under $chroot; not deleting it"; fi
   rm -rf "$chroot"
   echo "wine32-setup: making the i386 chroot under $chroot (a few minutes)" >&2
   DEBOOTSTRAP_DIR=$root/debootstrap/usr/share/debootstrap \
