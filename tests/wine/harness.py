@@ -15,8 +15,11 @@ removes the prefix; a session left by an exception first saves a screenshot unde
         assert program.wait(30) == 0
 
 Environment: HALCYRA_WIN64_DIR (the x86_64 Windows build folder) and HALCYRA_SOURCE_DIR.
+With HALCYRA_ARCH=win32 the same tests run the shipped i686 build of HALCYRA_WIN32_DIR instead,
+with 32-bit Wine in the i386 chroot that tools/wine32-setup.sh makes (see Wine32 below).
 """
 
+import atexit
 import fcntl
 import os
 import select
@@ -25,16 +28,61 @@ import signal
 import subprocess
 import tempfile
 import time
+import zlib
 
+ARCH = os.environ.get("HALCYRA_ARCH", "win64")
 WINE64 = os.environ.get("HALCYRA_WINE64", "/usr/lib/wine/wine64")
 WINESERVER = os.environ.get("HALCYRA_WINESERVER", "/usr/lib/wine/wineserver64")
 if not os.path.exists(WINESERVER):
     WINESERVER = shutil.which("wineserver") or "/usr/bin/wineserver"
 
-# Absolute, since the programs run from the session's own folder.
-BUILD_DIR = os.path.abspath(os.environ["HALCYRA_WIN64_DIR"]) if os.environ.get("HALCYRA_WIN64_DIR") else ""
+# The build folder, absolute, since the programs run from the session's own folder.
+_BUILD_VARIABLE = "HALCYRA_WIN32_DIR" if ARCH == "win32" else "HALCYRA_WIN64_DIR"
+BUILD_DIR = os.path.abspath(os.environ[_BUILD_VARIABLE]) if os.environ.get(_BUILD_VARIABLE) else ""
 SOURCE_DIR = os.environ.get(
     "HALCYRA_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))))
+
+
+class Wine32:
+    """How the shipped i686 build runs here: 32-bit Wine in an i386 chroot whose binaries run
+    through qemu-i386 (tools/wine32-setup.sh). The chroot sees the host's share/ folder at the
+    same path, so the harness keeps everything Wine opens there (temporary folders, prefixes,
+    copies of the programs) and every path and dosdevices link means the same on both sides.
+    WINE64 and WINESERVER become scripts that run the chroot's wine and wineserver."""
+
+    def __init__(self):
+        setup = os.path.join(SOURCE_DIR, "tools", "wine32-setup.sh")
+        done = subprocess.run([setup], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            raise RuntimeError("the 32-bit Wine set-up is not available, so the shipped program "
+                               "can't run: " + (done.stderr.strip() or "wine32-setup.sh failed"))
+        self.chroot = done.stdout.strip().splitlines()[-1]
+        self.share = os.path.join(os.path.dirname(self.chroot), "share")
+        self.programs = tempfile.mkdtemp(prefix="programs-", dir=self.share)
+        tempfile.tempdir = tempfile.mkdtemp(prefix="tmp-", dir=self.share)
+        for folder in (self.programs, tempfile.tempdir):
+            atexit.register(shutil.rmtree, folder, True)
+
+    def command(self, program):
+        """A script that runs one of the chroot's Wine programs (exec keeps the process id, so
+        exit codes and kills reach Wine itself)."""
+        script = os.path.join(self.programs, program)
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\nexec chroot "%s" /usr/lib/wine/%s "$@"\n' % (self.chroot, program))
+        os.chmod(script, 0o755)
+        return script
+
+    def visible(self, path):
+        """A copy of a build file where the chroot sees it."""
+        copy = os.path.join(self.programs, os.path.basename(path))
+        if not os.path.exists(copy) or os.path.getmtime(copy) < os.path.getmtime(path):
+            shutil.copy2(path, copy)
+        return copy
+
+
+WINE32 = Wine32() if ARCH == "win32" else None
+if WINE32:
+    WINE64, WINESERVER = WINE32.command("wine"), WINE32.command("wineserver32")
 SCREEN = (1024, 768)
 
 SETTINGS_KEY = r"Software\Halcyra\Halcyra"
@@ -51,8 +99,8 @@ def exe_path(name):
     """Path of an executable of the x86_64 build."""
     path = os.path.join(BUILD_DIR, name)
     if not os.path.exists(path):
-        raise RuntimeError("%s not built (HALCYRA_WIN64_DIR=%r)" % (name, BUILD_DIR))
-    return path
+        raise RuntimeError("%s not built (build folder %r)" % (name, BUILD_DIR))
+    return WINE32.visible(path) if WINE32 else path
 
 
 def _base_env(prefix, display):
@@ -62,7 +110,7 @@ def _base_env(prefix, display):
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
         "DISPLAY": display,
-        "WINEARCH": "win64",
+        "WINEARCH": ARCH,
     })
     return env
 
@@ -70,6 +118,8 @@ def _base_env(prefix, display):
 def _base_prefix():
     """The prefix every session copies: made once per build folder, under a lock."""
     root = os.path.join(BUILD_DIR or tempfile.gettempdir(), "wine-base")
+    if WINE32:
+        root = os.path.join(WINE32.share, "wine-base-%08x" % zlib.crc32(BUILD_DIR.encode()))
     prefix = os.path.join(root, "prefix")
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "lock"), "w") as lock:

@@ -1,10 +1,28 @@
 #!/bin/sh
-# Runs the Windows build of the unit tests under wine64 in a throw-away prefix.
-prefix=$(mktemp -d /tmp/halcyra-unit-XXXXXX)
-trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
+# Runs the Windows build of the unit tests under Wine in a throw-away prefix: wine64 for the
+# x86_64 build, or with HALCYRA_ARCH=win32 32-bit Wine in the chroot of tools/wine32-setup.sh.
+tmp=$(mktemp -d /tmp/halcyra-unit-XXXXXX)
+exe=$1
+wine=/usr/lib/wine/wine64
+server=wineserver
+if [ "${HALCYRA_ARCH:-}" = win32 ]; then
+  if ! chroot_dir=$("$(dirname "$0")/../../tools/wine32-setup.sh"); then
+    echo "the 32-bit Wine set-up is not available, so the 32-bit unit tests can't run" >&2
+    rm -rf "$tmp"
+    exit 1
+  fi
+  rm -rf "$tmp"
+  # The chroot sees the set-up's share folder at the same path.
+  tmp=$(mktemp -d "$(dirname "$chroot_dir")/share/halcyra-unit-XXXXXX")
+  cp "$exe" "$tmp/unit_tests.exe"
+  exe=$tmp/unit_tests.exe
+  wine="chroot $chroot_dir /usr/lib/wine/wine"
+  server="chroot $chroot_dir /usr/lib/wine/wineserver32"
+fi
+prefix=$tmp/prefix
+trap 'WINEPREFIX=$prefix $server -k 2>/dev/null; rm -rf "$tmp"' EXIT
 WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
-  /usr/lib/wine/wine64 "$1" --gtest_brief=1 > "$prefix.log" 2>&1
+  $wine "$exe" --gtest_brief=1 > "$tmp/log" 2>&1
 status=$?
-tr -d '\r' < "$prefix.log"
-rm -f "$prefix.log"
+tr -d '\r' < "$tmp/log"
 exit $status
