@@ -4,6 +4,7 @@ the end fail). Either way the stick holds no bootable start (the first chunk, wr
 only zeroed), the program says so and returns to the drive selection page. These run the
 shipped 32-bit program too; every other ending is in test_run_endings.py."""
 
+import contextlib
 import os
 import subprocess
 import sys
@@ -11,9 +12,9 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WineSession  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, PAGE, STATUS, ImageServer,  # noqa: E402
-                           add_target_drive, build_demo_image, fill_file, open_progress_page,
-                           watch)
+from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, PAGE, FakeStick,  # noqa: E402
+                           ImageServer, add_target_drive, build_demo_image, fill_file,
+                           open_progress_page, watch)
 
 CHUNK = 65536
 DRIVE_ERROR = "An error occurred writing the Halcyra image to your USB Drive."
@@ -21,37 +22,40 @@ DRIVE_PAGE_CANCEL = 4
 
 
 class WriteEndings(unittest.TestCase):
-    def run_write(self, name, image_size, disk_size, on_write, boxes, check_disk):
+    def run_write(self, name, image_size, disk_size, on_write, boxes, check_disk, slow_ms=0):
         """A run whose write phase is met by on_write(driver, page); expects the message boxes
         `boxes` (caption, text) in turn, then check_disk(disk bytes, image bytes), then the drive
-        page."""
+        page. The disk is a loop device, or with slow_ms a FUSE stick whose every write takes
+        that long (so that a cancel lands in the write even where the disk is fast)."""
         if os.geteuid() != 0:
-            self.skipTest("needs root for a loop device")
-        with WineSession(name, accept_agreement=True) as s:
+            self.skipTest("needs root for a loop device and FUSE")
+        with WineSession(name, accept_agreement=True) as s, contextlib.ExitStack() as stack:
             image = build_demo_image(s.path("image.img"), image_size)
-            backing = s.path("disk.img")
-            fill_file(backing, disk_size, b"\xee")
-            loop = subprocess.run(["losetup", "-f", "--show", backing], check=True,
-                                  capture_output=True, text=True).stdout.strip()
-            try:
-                with ImageServer(image, rate=64 << 20) as server:
-                    add_target_drive(s)
-                    s.link_device("physicaldrive1", loop)
-                    program = s.start_program(env=server.program_env())
-                    d = s.driver
-                    page = open_progress_page(d)
-                    watch(d, page, lambda x: "Written" in (x["status"] or ""), interval=0.02)
-                    on_write(d, page)
-                    for caption, text in boxes:
-                        box, shown = d.expect_message(caption, timeout=60)
-                        self.assertEqual(shown, text)
-                        d.answer(box, "ok")
-                    with open(backing, "rb") as f, open(image, "rb") as g:
-                        check_disk(f.read(), g.read())
-                    d.click(d.wait_window(PAGE, control=DRIVE_LIST, timeout=20), DRIVE_PAGE_CANCEL)
-                    self.assertEqual(program.wait(30), 0)
-            finally:
-                subprocess.run(["losetup", "-d", loop], check=False)
+            server = stack.enter_context(ImageServer(image, rate=64 << 20))
+            add_target_drive(s)
+            if slow_ms:
+                backing = stack.enter_context(
+                    FakeStick(s, "stick", size=disk_size, delay_ms=slow_ms)).path
+            else:
+                backing = s.path("disk.img")
+                fill_file(backing, disk_size, b"\xee")
+                loop = subprocess.run(["losetup", "-f", "--show", backing], check=True,
+                                      capture_output=True, text=True).stdout.strip()
+                stack.callback(subprocess.run, ["losetup", "-d", loop], check=False)
+                s.link_device("physicaldrive1", loop)
+            program = s.start_program(env=server.program_env())
+            d = s.driver
+            page = open_progress_page(d)
+            watch(d, page, lambda x: "Written" in (x["status"] or ""), interval=0.02)
+            on_write(d, page)
+            for caption, text in boxes:
+                box, shown = d.expect_message(caption, timeout=60)
+                self.assertEqual(shown, text)
+                d.answer(box, "ok")
+            with open(backing, "rb") as f, open(image, "rb") as g:
+                check_disk(f.read(), g.read())
+            d.click(d.wait_window(PAGE, control=DRIVE_LIST, timeout=20), DRIVE_PAGE_CANCEL)
+            self.assertEqual(program.wait(30), 0)
 
     def test_cancel_during_the_write(self):
         def cancel(d, page):
@@ -65,7 +69,8 @@ class WriteEndings(unittest.TestCase):
             self.assertEqual(disk[CHUNK:written], image[CHUNK:written])
             self.assertEqual(disk[len(image):], b"\xee" * (len(disk) - len(image)))
 
-        self.run_write("write-cancel", 48 << 20, 64 << 20, cancel, [("Cancelled", CANCELLED)], check)
+        self.run_write("write-cancel", 8 << 20, 16 << 20, cancel, [("Cancelled", CANCELLED)], check,
+                       slow_ms=40)
 
     def test_disk_smaller_than_the_image(self):
         def check(disk, image):
