@@ -77,6 +77,7 @@ def main():
         fresh_disk(writer_disk, disk_size)
         s.add_removable_drive("E", volume_file=volume, disk_file=writer_disk, disk_number=1)
         s.restart_driver()
+        os.sync()  # each measured write starts with no dirty pages waiting to be written back
         code, out = s.run_tool("writer_probe.exe", ["--drive", "E", "--image", windows_image],
                                env={"HALCYRA_PROBE_ANSWERS": "ok"}, timeout=1800)
         bare_disk = os.path.join(work, "disk_bare.img")
@@ -84,6 +85,7 @@ def main():
         s.link_device("physicaldrive1", bare_disk)
         bare = {}
         for mode in ("write", "read"):
+            os.sync()
             bare_code, bare_out = s.run_tool("raw_loop.exe", [mode, windows_image, r"\\.\PHYSICALDRIVE1"],
                                              timeout=1800)
             result = dict(line.split(" ", 1) for line in bare_out.split("\n") if " " in line)
@@ -100,6 +102,7 @@ def main():
     call_s = int(report["elapsed_ms"]) / 1000.0
     tail_s = int(report["tail_ms"]) / 1000.0
 
+    os.sync()
     direct_disk = os.path.join(work, "disk_direct.img")
     fresh_disk(direct_disk, disk_size)
     direct_s = dd(image, direct_disk, "bs=64K", "oflag=direct")

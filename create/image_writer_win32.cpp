@@ -106,29 +106,26 @@ uint32_t SectorSize(void*, DeviceHandle disk) {
     return geometry.BytesPerSector;
 }
 
-// The offset travels with the call (one positioned write or read on a synchronous handle),
-// so no separate seek is needed per chunk.
-OVERLAPPED At(int64_t offset) {
-    OVERLAPPED position{};
-    position.Offset = static_cast<DWORD>(offset);
-    position.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
-    return position;
+// A seek, then a plain write or read: under Wine a write or read with its offset in an
+// OVERLAPPED record takes three to four times as long as the two calls together.
+bool MoveTo(DeviceHandle device, int64_t offset) {
+    LARGE_INTEGER position;
+    position.QuadPart = offset;
+    return SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN) != 0;
 }
 
 bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
-    if (!device) return false;
-    OVERLAPPED position = At(offset);
+    if (!device || !MoveTo(device, offset)) return false;
     DWORD written = 0;
-    return WriteFile(H(device), data, length, &written, &position) && written == length;
+    return WriteFile(H(device), data, length, &written, nullptr) && written == length;
 }
 
 // Read through the same unbuffered handle the image was written with: what comes back is
 // what the device holds, not what the system cache remembers.
 bool ReadAt(void*, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
-    if (!device) return false;
-    OVERLAPPED position = At(offset);
+    if (!device || !MoveTo(device, offset)) return false;
     DWORD read = 0;
-    return ReadFile(H(device), data, length, &read, &position) && read == length;
+    return ReadFile(H(device), data, length, &read, nullptr) && read == length;
 }
 
 bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }

@@ -1,6 +1,7 @@
 // What a creation run shows on its progress page. The worker hands over the latest status line
 // and bar position and goes on at once; the page puts the latest figures on screen at its own
-// pace (one posted message at a time), so a slow page never slows the download or the write.
+// pace (a display tick for progress lines, one posted message at a time for the rest), so a
+// slow page never slows the download or the write.
 #pragma once
 #include <windows.h>
 
@@ -19,7 +20,8 @@ void ApplyRunDisplay(HWND page);
 void MarkRunCancelled(HWND page);
 
 // Worker side; each does nothing once `page` no longer holds the display.
-// A progress line with its bar position; dropped once the run has been cancelled.
+// A progress line with its bar position, shown on the page's next display tick; dropped once
+// the run has been cancelled.
 void ShowRunProgress(HWND page, const char* line, int bar);
 // A status text of the run's phases and endings.
 void ShowRunStatus(HWND page, const char* text);

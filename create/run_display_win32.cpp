@@ -42,7 +42,19 @@ bool Hand(HWND page, Change change) {
 
 }  // namespace
 
+namespace {
+
+// Progress lines come with every chunk, far more often than anyone can read them; the page
+// shows the latest one on this tick, so the worker never posts a message per chunk.
+constexpr UINT_PTR kDisplayTimer = 0x4841;
+constexpr UINT kDisplayTickMs = 100;
+
+void CALLBACK OnDisplayTick(HWND page, UINT, UINT_PTR, DWORD) { ApplyRunDisplay(page); }
+
+}  // namespace
+
 void AttachRunDisplay(HWND page) {
+    SetTimer(page, kDisplayTimer, kDisplayTickMs, OnDisplayTick);
     AcquireSRWLockExclusive(&Lock);
     Figures = Waiting{};
     Figures.page = page;
@@ -53,6 +65,7 @@ void AttachRunDisplay(HWND page) {
 }
 
 void DetachRunDisplay(HWND page) {
+    KillTimer(page, kDisplayTimer);
     AcquireSRWLockExclusive(&Lock);
     if (Figures.page == page) Figures.page = nullptr;
     ReleaseSRWLockExclusive(&Lock);
@@ -103,9 +116,9 @@ void SetStatus(Waiting& w, const char* text) {
 
 }  // namespace
 
+// Stored only: the page's display tick shows it.
 void ShowRunProgress(HWND page, const char* line, int bar) {
-    bool changed = false;
-    const bool handed = Hand(page, [&](Waiting& w) {
+    Hand(page, [&](Waiting& w) {
         if (w.cancelled) return;
         w.counted = true;
         SetStatus(w, line);
@@ -113,9 +126,7 @@ void ShowRunProgress(HWND page, const char* line, int bar) {
             w.bar = bar;
             w.barChanged = true;
         }
-        changed = w.statusChanged || w.barChanged;
     });
-    if (handed && changed) PostOnce(page);
 }
 
 void ShowRunStatus(HWND page, const char* text) {
