@@ -86,7 +86,7 @@ def automatic(session, server):
 
     def on_sample(sample):
         status = sample["status"] or ""
-        for key, word in (("download", "Downloaded"), ("write", "Written")):
+        for key, word in (("download", "Downloaded"), ("write", "Written"), ("verify", "Verified")):
             if word in status and key not in seen:
                 seen.add(key)
                 shot("progress_" + key, settle=0)
