@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SOURCE_DIR, DriverError, WineSession, wait_until  # noqa: E402
 from creation_flow import (BAR, CANCEL, CANCEL_QUESTION, CANCELLED, DOWNLOAD_ERROR,  # noqa: E402
                            DOWNLOADING, DRIVE_LIST, DRIVE_STATUS, NEXT, PAGE, PAGE_TEXT, STATUS,
-                           SUCCESS, WAIT_NOTICE_TEXT, ImageServer, add_target_drive, boots,
+                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, boots,
                            build_demo_image, create_on, message_boxes, open_drive_page,
                            open_progress_page, starts_with_file, is_filled, watch)
 
@@ -112,27 +112,29 @@ class WholeRun(CreationRunCase):
             self.assert_disk_holds_image(disk)
             self.assertTrue(boots(disk, timeout=60), "the written disk boots and shows the banner")
 
-    def test_page_answers_within_a_second_through_download_and_write(self):
-        big = build_demo_image(os.path.join(WORK, "big.img"), 64 * 1024 * 1024 + 12345)
-        with WineSession("creation-responsive", accept_agreement=True) as s, ImageServer(big, rate=16000000) as server:
-            disk, _ = add_target_drive(s, disk_size=80 << 20)
-            program = s.start_program(env=server.program_env())
-            d = s.driver
-            page = open_progress_page(d)
-            samples = watch(d, page, lambda _: d.find_message_box("Operation Complete"),
-                            interval=0.02)
-            phases = {"download": [], "write": []}
-            for x in samples:
-                if x["status"] and "Downloaded" in x["status"]:
-                    phases["download"].append(x["ping"])
-                elif x["status"] and "Written" in x["status"]:
-                    phases["write"].append(x["ping"])
-            for name, pings in phases.items():
-                self.assertTrue(pings, "no samples during the %s" % name)
-                self.assertLess(max(pings), 1000, "%s: worst answer %d ms" % (name, max(pings)))
-            d.answer(d.wait_message_box("Operation Complete"), "ok")
-            self.assertEqual(program.wait(30), 0)
-            self.assertTrue(starts_with_file(disk, big))
+    def test_page_answers_within_a_second_through_download_write_and_read_back(self):
+        big = build_demo_image(os.path.join(WORK, "big.img"), 16 * 1024 * 1024 + 12345)
+        with WineSession("creation-responsive", accept_agreement=True) as s, \
+                ImageServer(big, rate=4000000) as server:
+            add_target_drive(s)
+            # A stick of USB 2 speed, so that write and read-back last a few seconds each.
+            with FakeStick(s, "stick", size=32 << 20, delay_ms=10) as stick:
+                program = s.start_program(env=server.program_env())
+                d = s.driver
+                page = open_progress_page(d)
+                samples = watch(d, page, lambda _: d.find_message_box("Operation Complete"),
+                                interval=0.02)
+                phases = {"Downloaded": [], "Written": [], "Verified": []}
+                for x in samples:
+                    for word, pings in phases.items():
+                        if x["status"] and word in x["status"]:
+                            pings.append(x["ping"])
+                for word, pings in phases.items():
+                    self.assertTrue(pings, "no samples while %s" % word)
+                    self.assertLess(max(pings), 1000, "%s: worst answer %d ms" % (word, max(pings)))
+                d.answer(d.wait_message_box("Operation Complete"), "ok")
+                self.assertEqual(program.wait(30), 0)
+                self.assertTrue(starts_with_file(stick.path, big))
 
 
 def confirm_cancel(d, page):
