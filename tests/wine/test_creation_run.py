@@ -117,11 +117,12 @@ class WholeRun(CreationRunCase):
         with WineSession("creation-responsive", accept_agreement=True) as s, \
                 ImageServer(big, rate=4000000) as server:
             add_target_drive(s)
+            program = s.start_program(env=server.program_env())
+            d = s.driver
+            drive_page = open_drive_page(d)
             # A stick of USB 2 speed, so that write and read-back last a few seconds each.
             with FakeStick(s, "stick", size=32 << 20, delay_ms=10) as stick:
-                program = s.start_program(env=server.program_env())
-                d = s.driver
-                page = open_progress_page(d)
+                page = create_on(d, drive_page)
                 samples = watch(d, page, lambda _: d.find_message_box("Operation Complete"),
                                 interval=0.02)
                 phases = {"Downloaded": [], "Written": [], "Verified": []}
