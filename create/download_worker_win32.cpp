@@ -2,7 +2,6 @@
 // that started the run, and hands over to ImageWriter.
 #include "create/download_worker.h"
 
-#include <commctrl.h>
 #include <urlmon.h>
 
 #include <cstdio>

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <winioctl.h>
-#include <commctrl.h>
 
 #include <cstdio>
 #include <cstring>
