@@ -12,7 +12,7 @@ std::atomic<uint8_t> DownloadActive{0};
 std::atomic<uint8_t> WriteActive{0};
 
 char TargetDrive = static_cast<char>(0xFF);
-DriveIdentity TargetIdentity = {0, -1};
+DriveIdentity TargetIdentity = {};
 char SourceDrive = static_cast<char>(0xFF);
 uint8_t UsbMode = 0;
 uint8_t IsWindows2000 = 0;

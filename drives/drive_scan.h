@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "drives/drive_identity.h"
 #include "drives/sector_figure.h"
 
 constexpr unsigned kDriveRemovable = 2;  // the platform's DRIVE_REMOVABLE
@@ -33,22 +34,6 @@ struct DriveScanOps {
 // Walks the roots at offsets 0, 4, 8, ... of work while below rootsCount and adds one line for
 // every removable drive other than A. Returns true when at least one line was added.
 bool ListRemovableDrives(char* work, unsigned rootsCount, const DriveScanOps& ops);
-
-// What identifies the drive behind a letter for the time between the user's choice and the
-// write: its type and the total size its volume reports (-1 when it reports none).
-struct DriveIdentity {
-    unsigned type;
-    int64_t totalBytes;
-};
-
-// True when the drive now behind the letter is still the removable drive that was chosen.
-inline bool SameChosenDrive(const DriveIdentity& chosen, const DriveIdentity& now) {
-    return now.type == kDriveRemovable && chosen.type == kDriveRemovable &&
-           now.totalBytes == chosen.totalBytes && now.totalBytes >= 0;
-}
-
-// Win32 glue (drive_scan_win32.cpp).
-DriveIdentity IdentifyDrive(char letter);
 
 // Both act on the page in CurrentPage.
 // Refills the drive list, selects its first line and sets the Format Disk box.

@@ -75,13 +75,6 @@ void EnableCloseCommand(UINT state) {
 
 }  // namespace
 
-DriveIdentity IdentifyDrive(char letter) {
-    const char root[4] = {letter, ':', '\\', 0};
-    DriveIdentity identity{QueryDriveType(root), -1};
-    if (!QueryVolumeTotalBytes(root, &identity.totalBytes)) identity.totalBytes = -1;
-    return identity;
-}
-
 void DriveScan() {
     SendDlgItemMessageA(CurrentPage, IDC_DRIVE_LIST, CB_RESETCONTENT, 0, 0);
     const unsigned count = GetLogicalDriveStringsA(kDriveRootsLength, ScratchText);
