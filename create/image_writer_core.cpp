@@ -52,7 +52,7 @@ struct WriterRun {
     int volumeCount;
     DeviceHandle disk;
     ImageHandle image;
-    unsigned char* buffer;  // two chunks: the held-back first chunk, then the transfer chunk
+    unsigned char* buffer;  // three chunks: the held-back first chunk, the chunk at hand, the read-back
     char text[512];
 };
 
@@ -183,59 +183,72 @@ bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
     return false;
 }
 
-// The chunk loop. Chunk 0 is read first but written last, once every other chunk is on the
-// disk: the system never sees the new partition table in front of a partial image. Until then
-// the disk's first chunk is zero, so a stopped write leaves no valid-looking table behind.
-void WriteChunks(WriterRun& run, const ChunkPlan& plan) {
-    unsigned char* held = run.buffer;
-    unsigned char* transfer = run.buffer + kChunkSize;
-    int64_t written = 0;
-    for (int64_t step = 0; step < plan.chunkCount; ++step) {
-        if (Cancelled(run)) return;  // a cancel takes effect after the chunk in progress
-        int64_t chunk = ChunkAtStep(plan, step);
-        if (step == 0) {
-            if (!ReadChunk(run, held, ChunkLength(plan, 0))) return;
-            if (plan.chunkCount > 1 &&
-                !run.ops.writeAt(run.ops.context, run.disk, 0, transfer, kChunkSize)) {
+// Reads back one chunk from the disk and compares it with what was written there.
+bool ChunkReadsBack(WriterRun& run, const ChunkPlan& plan, int64_t chunk,
+                    const unsigned char* expected, unsigned char* found) {
+    const uint32_t length = ChunkLength(plan, chunk);
+    return run.ops.readAt(run.ops.context, run.disk, ChunkOffset(chunk), found,
+                          PaddedLength(plan, chunk)) &&
+           std::memcmp(expected, found, length) == 0;
+}
+
+bool WriteChunk(WriterRun& run, const ChunkPlan& plan, int64_t chunk, unsigned char* data) {
+    const uint32_t length = ChunkLength(plan, chunk), padded = PaddedLength(plan, chunk);
+    std::memset(data + length, 0, padded - length);
+    return run.ops.writeAt(run.ops.context, run.disk, ChunkOffset(chunk), data, padded);
+}
+
+// The read-back begins: a phase of its own on the bar, and the image is read again from its
+// start (chunk 0 is held already; it is read past).
+bool BeginReadBack(WriterRun& run, unsigned char* scratch, uint32_t firstLength) {
+    const WriterOps& ops = run.ops;
+    ops.setBarRange(ops.context, 0, 100);
+    ops.setStatus(ops.context, kVerifyingText);
+    if (!ops.rewindImage(ops.context, run.image)) return false;
+    return ReadChunk(run, scratch, firstLength);
+}
+
+// Writes and reads back the image in the order of StepAt: chunk 0 is read from the image
+// first and held until every other chunk has been written and proven. Until then the disk's
+// first chunk is zero, so a run that stops leaves no valid-looking table behind, and the system
+// never sees the new partition table in front of a partial image. A failed write shows the
+// drive error, a difference or a failed read the verification error; either stops the run.
+void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
+    unsigned char* held = run.buffer;                      // chunk 0 of the image
+    unsigned char* data = run.buffer + kChunkSize;         // the chunk at hand
+    unsigned char* found = run.buffer + 2 * kChunkSize;    // what the disk gives back
+    if (!ReadChunk(run, held, ChunkLength(plan, 0))) return;
+    if (plan.chunkCount > 1 && !run.ops.writeAt(run.ops.context, run.disk, 0, data, kChunkSize)) {
+        WriteFailed(run);  // the data buffer is still all zero here
+        return;
+    }
+    int64_t written = 0, verified = 0;
+    bool readingBack = false;
+    for (int64_t index = 0; index < StepCount(plan); ++index) {
+        if (Cancelled(run)) return;  // a cancel takes effect after the step in progress
+        const WriteStep step = StepAt(plan, index);
+        const uint32_t length = ChunkLength(plan, step.chunk);
+        unsigned char* chunk = step.chunk == 0 ? held : data;
+        if (step.kind == StepKind::Write) {
+            if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
+            if (!WriteChunk(run, plan, step.chunk, chunk)) {
                 WriteFailed(run);
                 return;
             }
+            if (step.chunk == 0) continue;  // shown with its read-back
+            written += length;
+            ShowChunkProgress(run, written, plan.imageSize, kWrittenWord);
+            continue;
         }
-        unsigned char* data = chunk == 0 ? held : transfer;
-        uint32_t length = ChunkLength(plan, chunk);
-        uint32_t padded = PaddedLength(plan, chunk);
-        if (chunk != 0 && !ReadChunk(run, data, length)) return;
-        std::memset(data + length, 0, padded - length);
-        if (!run.ops.writeAt(run.ops.context, run.disk, ChunkOffset(chunk), data, padded)) {
-            WriteFailed(run);
-            return;
+        if (!readingBack) {
+            readingBack = true;
+            if (!BeginReadBack(run, data, ChunkLength(plan, 0))) {
+                if (!Cancelled(run)) VerifyFailed(run);
+                return;
+            }
         }
-        written += length;
-        ShowChunkProgress(run, written, plan.imageSize, kWrittenWord);
-    }
-}
-
-// Reads the image back from the disk, chunk by chunk in disk order, and compares it with the
-// image file: sticks that accept writes and keep something else are caught here. A difference
-// or a failed read shows the verification error and stops the run like a write failure.
-void VerifyChunks(WriterRun& run, const ChunkPlan& plan) {
-    const WriterOps& ops = run.ops;
-    unsigned char* expected = run.buffer;
-    unsigned char* found = run.buffer + kChunkSize;
-    ops.setBarRange(ops.context, 0, 100);
-    ops.setStatus(ops.context, kVerifyingText);
-    if (!ops.rewindImage(ops.context, run.image)) {
-        VerifyFailed(run);
-        return;
-    }
-    int64_t verified = 0;
-    for (int64_t chunk = 0; chunk < plan.chunkCount; ++chunk) {
-        if (Cancelled(run)) return;
-        uint32_t length = ChunkLength(plan, chunk);
-        if (!ReadChunk(run, expected, length)) return;
-        if (!ops.readAt(ops.context, run.disk, ChunkOffset(chunk), found,
-                        PaddedLength(plan, chunk)) ||
-            std::memcmp(expected, found, length) != 0) {
+        if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
+        if (!ChunkReadsBack(run, plan, step.chunk, chunk, found)) {
             VerifyFailed(run);
             return;
         }
@@ -253,44 +266,46 @@ WriterEnding EarlyCancelEnding(WriterRun& run, bool showMessage) {
     return WriterEnding::EarlyCancel;
 }
 
-WriterEnding DeclinedEnding(WriterRun& run) {
+// Back to the drive selection page to choose again, with nothing written: WizardState 2 and
+// WM_CLOSE sent, so that the page loop reads the result after the page has gone.
+WriterEnding ToDrivePage(WriterRun& run, WriterEnding ending) {
+    ClearActivity(run);
+    run.ops.setWizardState(run.ops.context, kProgressStopped);
+    run.ops.closePage(run.ops.context, true);
+    return ending;
+}
+
+// No to a retry prompt, or no transfer buffer: the run is cancelled. A cancel confirmed on the
+// page meanwhile ends it as the early cancel, with one message.
+WriterEnding DeclinedEnding(WriterRun& run, WriterEnding ending) {
     Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
     if (Cancelled(run)) {
         EarlyCancelEnding(run, false);
-    } else {
-        ClearActivity(run);
+        return ending;
     }
-    return WriterEnding::Declined;
+    return ToDrivePage(run, ending);
 }
 
 WriterEnding ImageErrorEnding(WriterRun& run) {
     Ask(run, kImageErrorText, kFileErrorCaption, kBoxIconError);
     if (Cancelled(run)) {
         EarlyCancelEnding(run, true);
-    } else {
-        ClearActivity(run);
+        return WriterEnding::ImageError;
     }
-    return WriterEnding::ImageError;
+    return ToDrivePage(run, WriterEnding::ImageError);
 }
 
-WriterEnding NoBufferEnding(WriterRun& run) {
-    if (Cancelled(run)) {
-        EarlyCancelEnding(run, true);
-    } else {
-        ClearActivity(run);
-    }
-    return WriterEnding::NoBuffer;
+// The disk is unknown, the letter is no longer the chosen drive, or the disk is too small: the
+// user is told why.
+WriterEnding NothingWrittenEnding(WriterRun& run, const char* text, WriterEnding ending) {
+    Ask(run, text, kDriveErrorCaption, kBoxIconError);
+    return ToDrivePage(run, ending);
 }
 
-// The disk is unknown, or the letter is no longer the chosen drive: nothing has been written,
-// the user is told why and chooses again.
-WriterEnding NothingWrittenEnding(WriterRun& run, const char* format, WriterEnding ending) {
-    std::snprintf(run.text, sizeof run.text, format, run.shared.targetDrive);
-    Ask(run, run.text, kDriveErrorCaption, kBoxIconError);
-    ClearActivity(run);
-    run.ops.setWizardState(run.ops.context, kProgressStopped);
-    run.ops.closePage(run.ops.context, true);
-    return ending;
+WriterEnding NothingWrittenEnding(WriterRun& run, const char* format, char letter,
+                                  WriterEnding ending) {
+    std::snprintf(run.text, sizeof run.text, format, letter);
+    return NothingWrittenEnding(run, run.text, ending);
 }
 
 WriterEnding WriteCancelEnding(WriterRun& run) {
@@ -311,8 +326,16 @@ WriterEnding SuccessEnding(WriterRun& run) {
     return WriterEnding::Success;
 }
 
+void ReleaseAll(WriterRun& run) {
+    ReleaseImage(run);
+    ReleaseDisk(run);
+    ReleaseBuffer(run);
+    ReleaseVolumes(run);
+}
+
 WriterEnding Run(WriterRun& run) {
     const WriterOps& ops = run.ops;
+    const char letter = run.shared.targetDrive;
     run.shared.writeActive->store(1);
     ops.setBarRange(ops.context, 0, 100);
     ops.setStatus(ops.context, kCreatingText);
@@ -321,14 +344,14 @@ WriterEnding Run(WriterRun& run) {
     DiskId disk{0, 0};
     switch (OpenAndLock(run, &disk)) {
     case LockOutcome::Declined:
-        return DeclinedEnding(run);
+        return DeclinedEnding(run, WriterEnding::Declined);
     case LockOutcome::EarlyCancel:
         return EarlyCancelEnding(run, true);
     case LockOutcome::DiskNotFound:
         ReleaseVolumes(run);
-        return NothingWrittenEnding(run, kDiskNotFoundFormat, WriterEnding::DiskNotFound);
+        return NothingWrittenEnding(run, kDiskNotFoundFormat, letter, WriterEnding::DiskNotFound);
     case LockOutcome::DriveChanged:
-        return NothingWrittenEnding(run, kDriveChangedFormat, WriterEnding::DriveChanged);
+        return NothingWrittenEnding(run, kDriveChangedFormat, letter, WriterEnding::DriveChanged);
     case LockOutcome::Locked:
         break;
     }
@@ -336,49 +359,56 @@ WriterEnding Run(WriterRun& run) {
     run.image = ops.openImage(ops.context, run.shared.imagePath);
     int64_t imageSize = run.image ? ops.imageSize(ops.context, run.image) : -1;
     if (imageSize <= 0) {  // missing, unreadable or empty: there is nothing to write
-        ReleaseImage(run);
-        ReleaseVolumes(run);
+        ReleaseAll(run);
         return ImageErrorEnding(run);
     }
-    run.buffer = static_cast<unsigned char*>(ops.allocBuffer(ops.context, 2 * kChunkSize,
+    // A disk known to be too small gets nothing, not even the wipe.
+    if (FitOnDisk(imageSize, run.shared.diskLengthKnown, run.shared.diskLength) ==
+        ImageFit::TooSmall) {
+        ReleaseAll(run);
+        TooSmallText(run.text, sizeof run.text, imageSize, letter, run.shared.diskLength);
+        return NothingWrittenEnding(run, run.text, WriterEnding::TooSmall);
+    }
+    run.buffer = static_cast<unsigned char*>(ops.allocBuffer(ops.context, 3 * kChunkSize,
                                                              kChunkSize));
     if (!run.buffer) {
-        ReleaseImage(run);
-        ReleaseVolumes(run);
-        return NoBufferEnding(run);
+        ReleaseAll(run);
+        if (Cancelled(run)) return EarlyCancelEnding(run, true);
+        return DeclinedEnding(run, WriterEnding::NoBuffer);
     }
 
     DeviceHandle volume = run.volumes[0].handle;
     ops.lockVolume(ops.context, volume);
-    // The last moment at which a cancel leaves the drive as it was: nothing is written yet.
-    if (Cancelled(run)) {
-        ReleaseImage(run);
-        ReleaseBuffer(run);
-        ReleaseVolumes(run);
-        return EarlyCancelEnding(run, true);
-    }
-    // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
-    ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
-
     char diskPath[40];
     std::snprintf(diskPath, sizeof diskPath, "\\\\.\\PHYSICALDRIVE%u",
                   static_cast<unsigned>(disk.deviceNumber));
     run.disk = ops.openDisk(ops.context, diskPath);
     uint32_t sector = 0;
     if (run.disk) {
+        // The last check before the first byte: the disk about to be written is the chosen one.
+        if (!ops.diskUnchanged(ops.context, run.disk)) {
+            ReleaseAll(run);
+            return NothingWrittenEnding(run, kDriveChangedFormat, letter,
+                                        WriterEnding::DriveChanged);
+        }
         ops.lockVolume(ops.context, run.disk);
         sector = ops.sectorSize(ops.context, run.disk);
     }
-    // A disk that could not be opened fails at its first write, with the drive error.
-    const ChunkPlan plan = MakeChunkPlan(imageSize, sector);
-    WriteChunks(run, plan);
-    // Only an image read back whole from the disk counts; the locks are held meanwhile.
-    if (!Cancelled(run)) VerifyChunks(run, plan);
+    // The last moment at which a cancel leaves the drive as it was: nothing is written yet.
+    if (Cancelled(run)) {
+        ReleaseAll(run);
+        return EarlyCancelEnding(run, true);
+    }
+    // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
+    ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
 
-    ReleaseImage(run);
-    ReleaseDisk(run);
-    ReleaseBuffer(run);
-    ReleaseVolumes(run);
+    // A disk that could not be opened fails at its first write, with the drive error. Only an
+    // image read back whole from the disk counts; the locks are held meanwhile.
+    const ChunkPlan plan = MakeChunkPlan(imageSize, sector);
+    WriteAndProve(run, plan);
+    if (!Cancelled(run) && run.disk) ops.refreshLayout(ops.context, run.disk);
+
+    ReleaseAll(run);
     return Cancelled(run) ? WriteCancelEnding(run) : SuccessEnding(run);
 }
 

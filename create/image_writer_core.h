@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "drives/drive_identity.h"
+
 // Message box styles and answers, with the values of the Win32 constants.
 constexpr unsigned kBoxIconError = 0x10;        // MB_ICONERROR
 constexpr unsigned kBoxIconWarning = 0x30;      // MB_ICONWARNING
@@ -31,12 +33,6 @@ extern const char kVerifyFailedText[];
 extern const char kSuccessFormat[];       // with the drive letter
 extern const char kSuccessCaption[];
 
-// Which physical device a volume lies on (STORAGE_DEVICE_NUMBER without the partition).
-struct DiskId {
-    uint32_t deviceType;
-    uint32_t deviceNumber;
-};
-
 // Handles are opaque to the writer; null means "not open".
 using DeviceHandle = void*;
 using ImageHandle = void*;
@@ -60,9 +56,12 @@ struct WriterOps {
                     uint32_t length);
     bool (*readAt)(void* context, DeviceHandle device, int64_t offset, void* data,
                    uint32_t length);
-    // True while the target letter is still the removable drive of the size it had when the
-    // user chose it.
+    // True while the target letter still answers as the drive the user chose did.
     bool (*driveUnchanged)(void* context);
+    // True when the opened disk still answers as the chosen drive's disk did.
+    bool (*diskUnchanged)(void* context, DeviceHandle disk);
+    // Tells the system that the disk's layout has changed, so that its new volumes appear.
+    void (*refreshLayout)(void* context, DeviceHandle disk);
 
     // The image file.
     ImageHandle (*openImage)(void* context, const char* path);
@@ -94,15 +93,19 @@ struct WriterShared {
     std::atomic<uint8_t>* cancelRequested;
     std::atomic<uint8_t>* downloadActive;
     std::atomic<uint8_t>* writeActive;
+    // The chosen disk's length, when its device answered it.
+    bool diskLengthKnown;
+    int64_t diskLength;
 };
 
 enum class WriterEnding {
     EarlyCancel,   // cancel before any device was written; page closes
-    Declined,      // No to a retry prompt; page stays open
-    ImageError,    // image can't be opened or is empty; page stays open
-    NoBuffer,      // transfer buffer can't be allocated; page stays open, no message
+    Declined,      // No to a retry prompt; nothing written; page closes, 2
+    ImageError,    // image can't be opened or is empty; nothing written; page closes, 2
+    NoBuffer,      // transfer buffer can't be allocated; nothing written; page closes, 2
     DiskNotFound,  // the volume's disk is unknown or disk 0; nothing written; page closes, 2
     DriveChanged,  // the letter is no longer the chosen drive; nothing written; page closes, 2
+    TooSmall,      // the disk is known to be smaller than the image; nothing written; closes, 2
     WriteCancel,   // user cancel, short read, write or verification failure; page closes, 2
     Success,       // the whole image is on the disk and read back; page closes, 0
 };

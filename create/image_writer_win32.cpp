@@ -12,7 +12,7 @@
 #include "app/shared_state.h"
 #include "create/image_writer_core.h"
 #include "create/run_display.h"
-#include "drives/drive_scan.h"
+#include "drives/drive_identity.h"
 
 static_assert(kBoxIconError == MB_ICONERROR, "style values");
 static_assert(kBoxIconWarning == MB_ICONWARNING, "style values");
@@ -129,6 +129,12 @@ bool ReadAt(void*, DeviceHandle device, int64_t offset, void* data, uint32_t len
 
 bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }
 
+bool DiskUnchanged(void*, DeviceHandle disk) { return SameChosenDisk(TargetIdentity, AskDisk(disk)); }
+
+// The system reads the disk's new partition table, and the stick's volumes appear without
+// plugging it in again. Nothing depends on the answer.
+void RefreshLayout(void*, DeviceHandle disk) { Control(disk, IOCTL_DISK_UPDATE_PROPERTIES); }
+
 ImageHandle OpenImage(void*, const char* path) { return std::fopen(path, "rb"); }
 
 int64_t ImageSize(void*, ImageHandle image) {
@@ -208,12 +214,13 @@ void Pause(void*, unsigned milliseconds) { Sleep(milliseconds); }
 
 bool ImageWriter() {
     PageLink link{RunPage.load()};
-    WriterOps ops{&link,        OpenVolume,   LockVolume,   DismountVolume, UnlockVolume,
-                  CloseDevice,  QueryDisk,    OtherVolumes, OpenDisk,       SectorSize,
-                  WriteAt,      ReadAt,       DriveUnchanged, OpenImage,    ImageSize,
-                  ReadImage,    RewindImage,  CloseImage,   AllocBuffer,    FreeBuffer,
-                  Ask,          SetStatus,    SetBarRange,  ShowProgress,   SetWizardState,
-                  ClosePage,    Pause};
-    WriterShared shared{TargetDrive, ImagePath, &CancelRequested, &DownloadActive, &WriteActive};
+    WriterOps ops{&link,        OpenVolume,     LockVolume,    DismountVolume, UnlockVolume,
+                  CloseDevice,  QueryDisk,      OtherVolumes,  OpenDisk,       SectorSize,
+                  WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged, RefreshLayout,
+                  OpenImage,    ImageSize,      ReadImage,     RewindImage,    CloseImage,
+                  AllocBuffer,  FreeBuffer,     Ask,           SetStatus,      SetBarRange,
+                  ShowProgress, SetWizardState, ClosePage,     Pause};
+    WriterShared shared{TargetDrive,  ImagePath,   &CancelRequested,         &DownloadActive,
+                        &WriteActive, TargetIdentity.lengthKnown, TargetIdentity.length};
     return RunImageWriter(ops, shared, nullptr);
 }

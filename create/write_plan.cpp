@@ -19,8 +19,13 @@ ChunkPlan MakeChunkPlan(int64_t imageSize, uint32_t sectorSize) {
     return plan;
 }
 
-int64_t ChunkAtStep(const ChunkPlan& plan, int64_t step) {
-    return step + 1 < plan.chunkCount ? step + 1 : 0;
+int64_t StepCount(const ChunkPlan& plan) { return 2 * plan.chunkCount; }
+
+WriteStep StepAt(const ChunkPlan& plan, int64_t index) {
+    const int64_t others = plan.chunkCount - 1;  // the chunks after chunk 0
+    if (index < others) return WriteStep{StepKind::Write, index + 1};
+    if (index < 2 * others) return WriteStep{StepKind::Verify, index - others + 1};
+    return WriteStep{index == 2 * others ? StepKind::Write : StepKind::Verify, 0};
 }
 
 int64_t ChunkOffset(int64_t chunk) { return chunk * kChunkSize; }

@@ -19,9 +19,17 @@ struct ChunkPlan {
 
 ChunkPlan MakeChunkPlan(int64_t imageSize, uint32_t sectorSize);
 
-// The chunk written at `step` (0 .. chunkCount-1). Chunk 0 holds the partition table, so it is
-// held back and written last: steps run through chunks 1, 2, ..., chunkCount-1, then 0.
-int64_t ChunkAtStep(const ChunkPlan& plan, int64_t step);
+// The writer's steps in their order. Chunk 0 holds the partition table, so it comes last:
+// every other chunk is written, then all of them are read back and compared, and only then is
+// chunk 0 written and read back. A run that stops anywhere before leaves no valid-looking
+// table in front of a partial or unproven image.
+enum class StepKind { Write, Verify };
+struct WriteStep {
+    StepKind kind;
+    int64_t chunk;
+};
+int64_t StepCount(const ChunkPlan& plan);
+WriteStep StepAt(const ChunkPlan& plan, int64_t index);
 
 // Disk and image offset of a chunk.
 int64_t ChunkOffset(int64_t chunk);

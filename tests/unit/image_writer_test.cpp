@@ -52,6 +52,10 @@ struct Fake {
     int failingDiskRead = -1;    // index of the disk read that fails
     int64_t keptBytes = -1;      // a stick that keeps only this many bytes and wraps past them
     bool driveChanged = false;   // another drive has taken the letter
+    bool diskChanged = false;    // the opened disk answers unlike the chosen one
+    bool lengthKnown = false;    // the chosen disk's length, when its device answered it
+    int64_t diskLength = 0;
+    int refreshes = 0;
     int diskReads = 0;
     std::map<int64_t, uint64_t> virtualStamps;  // what a virtual image left at each offset
     std::deque<int> answers;     // for the Yes/No questions; the others get OK
@@ -213,6 +217,14 @@ bool DriveUnchanged(void* c) {
     F(c).events.push_back("check drive");
     return !F(c).driveChanged;
 }
+bool DiskUnchanged(void* c, DeviceHandle h) {
+    F(c).events.push_back("check " + D(h).path);
+    return !F(c).diskChanged;
+}
+void RefreshLayout(void* c, DeviceHandle h) {
+    F(c).events.push_back("refresh " + D(h).path);
+    ++F(c).refreshes;
+}
 
 ImageHandle OpenImage(void* c, const char* path) {
     F(c).events.push_back(std::string("open image ") + path);
@@ -308,16 +320,17 @@ protected:
     WriterEnding ending = WriterEnding::Success;
 
     WriterOps Ops() {
-        return WriterOps{&f,          OpenVolume,   LockVolume,     DismountVolume, UnlockVolume,
-                         CloseDevice, QueryDisk,    OtherVolumes,   OpenDisk,       SectorSize,
-                         WriteAt,     ReadAt,       DriveUnchanged, OpenImage,      ImageSize,
-                         ReadImage,   RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,
-                         Ask,         SetStatus,    SetBarRange,    ShowProgress,   SetWizardState,
-                         ClosePage,   Pause};
+        return WriterOps{&f,           OpenVolume,     LockVolume,     DismountVolume, UnlockVolume,
+                         CloseDevice,  QueryDisk,      OtherVolumes,   OpenDisk,       SectorSize,
+                         WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
+                         OpenImage,    ImageSize,      ReadImage,      RewindImage,    CloseImage,
+                         AllocBuffer,  FreeBuffer,     Ask,            SetStatus,      SetBarRange,
+                         ShowProgress, SetWizardState, ClosePage,      Pause};
     }
 
     bool Run(const WriterOps& ops) {
-        WriterShared shared{'E', "C:\\temp\\halcyra.bin", &f.cancel, &f.download, &f.write};
+        WriterShared shared{'E',      "C:\\temp\\halcyra.bin", &f.cancel,  &f.download,
+                            &f.write, f.lengthKnown,         f.diskLength};
         return RunImageWriter(ops, shared, &ending);
     }
     bool Run() { return Run(Ops()); }
@@ -345,8 +358,8 @@ protected:
         EXPECT_TRUE(f.answers.empty()) << "unused answers";
     }
 
-    // The cancelled ending of the write phase (or the disk-not-found one): WizardState 2 and
-    // WM_CLOSE sent, so that the page loop reads the result after the page has gone.
+    // Every ending back to the drive selection page: WizardState 2 and WM_CLOSE sent, so that
+    // the page loop reads the result after the page has gone.
     void ExpectClosedWithStop() {
         EXPECT_EQ(f.pageCloses, (std::vector<bool>{true}));
         EXPECT_EQ(f.states, (std::vector<int32_t>{2}));
@@ -358,11 +371,6 @@ protected:
         EXPECT_EQ(f.pageCloses, (std::vector<bool>{false}));
         EXPECT_TRUE(f.states.empty());
     }
-    void ExpectPageLeftOpen() {
-        EXPECT_TRUE(f.pageCloses.empty());
-        EXPECT_TRUE(f.states.empty());
-        EXPECT_EQ(f.statuses.back(), kCreatingText);
-    }
 };
 
 std::string WithLetter(const char* format) {
@@ -373,13 +381,22 @@ std::string WithLetter(const char* format) {
 
 // --- Chunk plan and progress figures -------------------------------------------------------
 
+// The plan's steps as "w1 v1 w0 v0": write or verify, and the chunk.
+std::string Steps(const ChunkPlan& plan) {
+    std::string out;
+    for (int64_t i = 0; i < StepCount(plan); ++i) {
+        WriteStep step = StepAt(plan, i);
+        out += (out.empty() ? "" : " ") + std::string(step.kind == StepKind::Write ? "w" : "v") +
+               std::to_string(step.chunk);
+    }
+    return out;
+}
+
 TEST(WritePlan, ImageOfWholeChunksAndARemainder) {
     ChunkPlan plan = MakeChunkPlan(65536 * 5 + 1000, 0);
     ASSERT_EQ(plan.chunkCount, 6);
     EXPECT_EQ(plan.sectorSize, 512u);
-    std::vector<int64_t> order;  // chunk 0 held back to the end
-    for (int64_t step = 0; step < plan.chunkCount; ++step) order.push_back(ChunkAtStep(plan, step));
-    EXPECT_EQ(order, (std::vector<int64_t>{1, 2, 3, 4, 5, 0}));
+    EXPECT_EQ(Steps(plan), "w1 w2 w3 w4 w5 v1 v2 v3 v4 v5 w0 v0");
     for (int64_t c = 0; c < 5; ++c) EXPECT_EQ(PaddedLength(plan, c), 65536u);
     EXPECT_EQ(ChunkOffset(5), 65536 * 5);
     EXPECT_EQ(ChunkLength(plan, 5), 1000u);
@@ -389,7 +406,8 @@ TEST(WritePlan, ImageOfWholeChunksAndARemainder) {
 
     ChunkPlan one = MakeChunkPlan(65536, 512);
     EXPECT_EQ(one.chunkCount, 1);
-    EXPECT_EQ(ChunkAtStep(one, 0), 0);
+    EXPECT_EQ(Steps(one), "w0 v0");
+    EXPECT_EQ(Steps(MakeChunkPlan(65537, 512)), "w1 v1 w0 v0");
     EXPECT_EQ(PaddedLength(one, 0), 65536u);
     EXPECT_EQ(PaddedLength(MakeChunkPlan(100, 512), 0), 512u);
     EXPECT_EQ(MakeChunkPlan(0, 512).chunkCount, 0);
@@ -399,8 +417,13 @@ TEST(WritePlan, ImageOfWholeChunksAndARemainder) {
 TEST(WritePlan, ImagesOfTwoGibibytesAndMoreAreCountedIn64Bits) {
     ChunkPlan plan = MakeChunkPlan(kTwoGiB + 1, 512);
     ASSERT_EQ(plan.chunkCount, 32769);
-    EXPECT_EQ(ChunkAtStep(plan, 32767), 32768);
-    EXPECT_EQ(ChunkAtStep(plan, 32768), 0);
+    ASSERT_EQ(StepCount(plan), 65538);
+    EXPECT_EQ(StepAt(plan, 32767).chunk, 32768);
+    EXPECT_EQ(StepAt(plan, 32768).kind, StepKind::Verify);
+    EXPECT_EQ(StepAt(plan, 32768).chunk, 1);
+    EXPECT_EQ(StepAt(plan, 65535).chunk, 32768);
+    EXPECT_EQ(StepAt(plan, 65536).kind, StepKind::Write);
+    EXPECT_EQ(StepAt(plan, 65536).chunk, 0);
     EXPECT_EQ(ChunkOffset(32768), kTwoGiB);
     EXPECT_EQ(ChunkLength(plan, 32767), 65536u);
     EXPECT_EQ(ChunkLength(plan, 32768), 1u);
@@ -449,11 +472,13 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
     EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0, 65536, 131072, 196608, 0}));
     EXPECT_EQ(f.diskWrites[0].stamp, 0u);
     EXPECT_EQ(f.diskWrites[3].length, 1024u);
-    // The volume's first 64 KiB wiped before the disk is opened, nothing else of it.
+    // The volume's first 64 KiB wiped once the disk has been opened and found to be the chosen
+    // one, and nothing else of it.
     EXPECT_TRUE(std::all_of(f.volumeBytes.begin(), f.volumeBytes.begin() + kChunkSize, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(f.volumeBytes[kChunkSize], 0xAA);
     EXPECT_EQ(f.volumeWrites, 1);
-    EXPECT_LT(f.Index("write " + kVolume + " @0"), f.Index("open " + kDisk));
+    EXPECT_LT(f.Index("check " + kDisk), f.Index("write " + kVolume + " @0"));
+    EXPECT_LT(f.Index("write " + kVolume + " @0"), f.Index("write " + kDisk + " @0"));
 
     ASSERT_EQ(f.devices.size(), 2u);  // the volume, then the disk it lies on
     EXPECT_EQ(f.devices[0].path, kVolume);
@@ -465,22 +490,28 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
 
     EXPECT_EQ(f.barLow, 0);
     EXPECT_EQ(f.barHigh, 100);
-    EXPECT_EQ(f.bars, (std::vector<int>{0, 33, 66, 66, 100, 0, 33, 66, 99, 100}));
+    EXPECT_EQ(f.bars, (std::vector<int>{0, 33, 66, 66, 0, 33, 66, 66, 100}));
     EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText,
                                                     "64.00 KB of 192.98 KB Written (33%)",
                                                     "128.00 KB of 192.98 KB Written (66%)",
                                                     "128.98 KB of 192.98 KB Written (67%)",
-                                                    "192.98 KB of 192.98 KB Written (100%)",
                                                     kVerifyingText,
                                                     "64.00 KB of 192.98 KB Verified (33%)",
                                                     "128.00 KB of 192.98 KB Verified (66%)",
-                                                    "192.00 KB of 192.98 KB Verified (99%)",
+                                                    "128.98 KB of 192.98 KB Verified (67%)",
                                                     "192.98 KB of 192.98 KB Verified (100%)"}));
-    // Read back in disk order, in the write's chunks, after the last chunk and before any
-    // lock is released.
-    EXPECT_EQ(f.Count("read disk"), 4);
-    EXPECT_LT(f.Index("write " + kDisk + " @0"), f.Index("read disk @0"));
-    EXPECT_LT(f.Index("read disk @196608"), f.Index("unlock " + kDisk));
+    // The order: every chunk but chunk 0, their read-back, then chunk 0 and its read-back,
+    // all before any lock is released; then the system is told of the new layout.
+    std::vector<std::string> diskSteps;
+    for (const std::string& e : f.events)
+        if (e.rfind("write " + kDisk, 0) == 0 || e.rfind("read disk", 0) == 0) diskSteps.push_back(e);
+    const std::string w = "write " + kDisk + " @";
+    EXPECT_EQ(diskSteps, (std::vector<std::string>{w + "0", w + "65536", w + "131072", w + "196608",
+                                                   "read disk @65536", "read disk @131072",
+                                                   "read disk @196608", w + "0", "read disk @0"}));
+    EXPECT_LT(f.Index("read disk @0"), f.Index("refresh " + kDisk));
+    EXPECT_LT(f.Index("refresh " + kDisk), f.Index("close " + kDisk));
+    EXPECT_EQ(f.refreshes, 1);
 
     ASSERT_EQ(f.boxes.size(), 1u);
     EXPECT_EQ(f.boxes[0].text, WithLetter(kSuccessFormat));
@@ -501,9 +532,9 @@ TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
     EXPECT_TRUE(Run());
     EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0}));
     EXPECT_EQ(f.diskWrites[0].length, 65536u);
-    EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, "64.00 KB of 64.00 KB Written (100%)",
-                                                    kVerifyingText, "64.00 KB of 64.00 KB Verified (100%)"}));
-    EXPECT_EQ(f.bars, (std::vector<int>{0, 100, 0, 100}));
+    EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, kVerifyingText,
+                                                    "64.00 KB of 64.00 KB Verified (100%)"}));
+    EXPECT_EQ(f.bars, (std::vector<int>{0, 0, 100}));
 
     // A remainder is padded to the disk's own sector size.
     Reset();
@@ -598,7 +629,7 @@ TEST_F(ImageWriterTest, CancelWhileARetryPromptIsOpenEndsAtYesWithOneMessage) {
     }
 }
 
-TEST_F(ImageWriterTest, NoToARetryPromptLeavesThePageOpen) {
+TEST_F(ImageWriterTest, NoToARetryPromptReturnsToTheDrivePage) {
     for (bool lockPrompt : {false, true}) {
         SCOPED_TRACE(lockPrompt ? "in use" : "can't open");
         if (lockPrompt) Reset();
@@ -608,7 +639,7 @@ TEST_F(ImageWriterTest, NoToARetryPromptLeavesThePageOpen) {
         EXPECT_EQ(ending, WriterEnding::Declined);
         EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Write Error", "Cancelled"}));
         EXPECT_EQ(f.boxes[1].text, kCancelledText);
-        ExpectPageLeftOpen();
+        ExpectClosedWithStop();
         EXPECT_EQ(f.Count("write"), 0);
     }
     // The refused volume was still open while the question was asked.
@@ -685,7 +716,7 @@ TEST_F(ImageWriterTest, ImageThatCannotBeOpenedOrIsEmptyIsAnError) {
         EXPECT_EQ(f.boxes[0].text, "Error openning downloaded image - process can not continue");
         EXPECT_EQ(f.boxes[0].caption, "File Error");
         EXPECT_EQ(f.boxes[0].style, kBoxIconError);
-        ExpectPageLeftOpen();
+        ExpectClosedWithStop();
         EXPECT_EQ(f.Count("write"), 0);
         EXPECT_EQ(f.Count("alloc"), 0);
     }
@@ -708,13 +739,13 @@ TEST_F(ImageWriterTest, ImageErrorWithACancelPendingClosesThePage) {
     EXPECT_EQ(f.pageCloses, (std::vector<bool>{false}));
 }
 
-TEST_F(ImageWriterTest, BufferThatCannotBeAllocatedEndsQuietly) {
+TEST_F(ImageWriterTest, BufferThatCannotBeAllocatedEndsAsCancelled) {
     f.SetImage(1000);
     f.allocWorks = false;
     EXPECT_FALSE(Run());
     EXPECT_EQ(ending, WriterEnding::NoBuffer);
-    EXPECT_TRUE(f.boxes.empty());
-    ExpectPageLeftOpen();
+    EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Cancelled"}));
+    ExpectClosedWithStop();
     EXPECT_EQ(f.Count("write"), 0);
     EXPECT_EQ(f.imageCloseCount, 1);
 
@@ -863,6 +894,14 @@ TEST_F(ImageWriterTest, OnlyAnImageReadBackWholeSucceeds) {
         EXPECT_EQ(f.boxes[0].style, kBoxIconError);
         EXPECT_EQ(f.statuses.back(), kCancelledText);
         ExpectClosedWithStop();
+        // Chunk 0 was never written: no partition table in front of the bad data.
+        EXPECT_EQ(f.Offsets().back(), 196608);
+        EXPECT_EQ(f.refreshes, 0);
+        if (row.keptBytes < 0) {
+            const size_t head = std::min<size_t>(f.diskBytes.size(), 65536);
+            EXPECT_TRUE(std::all_of(f.diskBytes.begin(), f.diskBytes.begin() + head,
+                                    [](uint8_t b) { return b == 0; }));
+        }
     }
 }
 
@@ -903,6 +942,48 @@ TEST_F(ImageWriterTest, NothingIsWrittenToADriveThatChangedOrAfterACancelBeforeT
     EXPECT_EQ(f.volumeWrites, 0);
     EXPECT_TRUE(f.diskWrites.empty());
     EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Cancelled"}));
+}
+
+TEST_F(ImageWriterTest, ADiskThatIsNotTheChosenOneOrTooSmallGetsNoWriteAtAll) {
+    struct Row {
+        const char* what;
+        bool lengthKnown;
+        int64_t diskLength;
+        bool diskChanged;
+        WriterEnding ending;
+    };
+    const int64_t size = 65536 * 3 + 1000;
+    const Row rows[] = {
+        {"the disk answers unlike the chosen one", false, 0, true, WriterEnding::DriveChanged},
+        {"known to be one byte too small", true, size - 1, false, WriterEnding::TooSmall},
+        {"known to be far too small", true, 4096, false, WriterEnding::TooSmall},
+        {"known to hold the image exactly", true, size, false, WriterEnding::Success},
+        {"of unknown length", false, 0, false, WriterEnding::Success},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (&row != rows) Reset();
+        f.SetImage(size);
+        f.lengthKnown = row.lengthKnown;
+        f.diskLength = row.diskLength;
+        f.diskChanged = row.diskChanged;
+        EXPECT_EQ(Run(), row.ending == WriterEnding::Success);
+        EXPECT_EQ(ending, row.ending);
+        if (row.ending == WriterEnding::Success) continue;
+        EXPECT_EQ(f.Count("write"), 0);  // neither the wipe nor a chunk
+        ASSERT_EQ(f.boxes.size(), 1u);
+        EXPECT_EQ(f.boxes[0].caption, "Drive Error");
+        EXPECT_EQ(f.boxes[0].style, kBoxIconError);
+        ExpectClosedWithStop();
+        if (row.ending == WriterEnding::DriveChanged) {
+            EXPECT_EQ(f.boxes[0].text, WithLetter(kDriveChangedFormat));
+        } else {
+            EXPECT_EQ(f.Count("open " + kDisk), 0);
+            char text[kTooSmallTextSize];
+            TooSmallText(text, sizeof text, size, 'E', row.diskLength);
+            EXPECT_EQ(f.boxes[0].text, text);
+        }
+    }
 }
 
 }  // namespace

@@ -23,7 +23,6 @@ PROBE = "writer_probe.exe"
 PROBE_PAGE = "Writer Probe"
 WM_APP = 0x8000
 CANCELLED = "The Halcyra creation process has been cancelled."
-CREATING = "Creating Halcyra USB Flash Drive..."
 OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
 DRIVE_ERROR = "An error occurred writing the Halcyra image to your USB Drive."
 IMAGE_ERROR = "Error openning downloaded image - process can not continue"
@@ -174,7 +173,8 @@ class WriterUnderWine(unittest.TestCase):
             self.assertEqual(report["result"], "1")
             self.assertEqual(rig.read()[:len(data)], data)
 
-            # No: the declined ending; the page stays open and nothing is written.
+            # No: the declined ending; nothing is written and the page closes with the result
+            # that brings back the drive selection page.
             rig.fill(rig.disk, b"\xcc", 2 * 1024 * 1024)
             rig.fill(rig.volume, b"\xaa", 1024 * 1024)
             s.link_device("e::", s.path("not_a_volume"))
@@ -187,10 +187,9 @@ class WriterUnderWine(unittest.TestCase):
             self.assertEqual([b[0] for b in boxes], ["Write Error", "Cancelled"])
             self.assertEqual(boxes[1][1:3], ("information", "ok"))
             self.assertEqual(report["result"], "0")
-            self.assertEqual(report["page"], "open")
-            self.assertEqual(report["closed"], "none")
-            self.assertEqual(report["status"], CREATING)
-            self.assertEqual(report["wizard"], "5")
+            self.assertEqual(report["page"], "gone")
+            self.assertEqual(report["closed"], "sent")
+            self.assertEqual(report["wizard"], "2")
             self.assertEqual(report["flags"], "0 0 0")
             rig.assert_untouched(self)
 
@@ -274,12 +273,14 @@ class WriterUnderWine(unittest.TestCase):
                              ("", "posted", "gone", "2"))
             rig.assert_untouched(self)
 
-            # An empty image is an error, not a success; the volume is not wiped.
+            # An empty image is an error, not a success; the volume is not wiped, and the page
+            # closes for the drive selection page.
             empty = s.path("empty.bin")
             open(empty, "wb").close()
             boxes, report = rig.run("--drive", "E", "--image", windows_path(empty))
             self.assertEqual(boxes, [("File Error", "error", "ok", "1", IMAGE_ERROR)])
-            self.assertEqual((report["result"], report["page"], report["flags"]), ("0", "open", "0 0 0"))
+            self.assertEqual((report["result"], report["page"], report["wizard"], report["flags"]),
+                             ("0", "gone", "2", "0 0 0"))
             rig.assert_untouched(self)
 
             # A missing image file, likewise.
