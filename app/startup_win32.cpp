@@ -48,9 +48,10 @@ void RunPageLoop() {
         WizardState = 0;
         if (step == WizardStep::DriveSelection) {
             RunDialog(IDD_DRIVE_PAGE, DriveSelectionPage);
-        } else {
-            WaitForPreviousWorker();
+        } else if (PreviousRunStopped()) {
             RunDialog(IDD_PROGRESS_PAGE, ProgressPage);
+        } else {
+            WizardState = kProgressStopped;  // back to the drive selection page
         }
         step = NextWizardStep(step, WizardState);
     }

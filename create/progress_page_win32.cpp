@@ -34,6 +34,12 @@ constexpr UINT kStallCheckMs = 1000;
 
 HANDLE WorkerThread = nullptr;  // the worker of the last run, until it has been waited for
 WorkerRun* LastRun = nullptr;   // its run record
+char LastRunDrive = 0;          // the drive it writes
+
+const char kStillBusyFormat[] =
+    "Drive %c: is still busy with the previous creation run, which has not stopped yet. Please "
+    "wait a moment, then click Next again.";
+const char kStillBusyCaption[] = "Drive Busy";
 
 bool WorkRuns() { return DownloadActive || WriteActive; }
 
@@ -85,6 +91,7 @@ INT_PTR OnInitDialog(HWND page) {
     BeginTaskbarProgress(page);
     AttachRunDisplay(page);
     RunPage = page;
+    LastRunDrive = TargetDrive;
     LastRun = new (std::nothrow) WorkerRun;
     if (LastRun) {
         LastRun->page = page;
@@ -193,9 +200,9 @@ bool DownloadStalled(const WorkerRun* run) {
     return run->downloading && GetTickCount() - run->lastReport >= kStalledDownloadMs;
 }
 
-void WaitForPreviousWorker(DWORD limitMs) {
-    if (!WorkerThread) return;
-    bool abandoned = false;
+bool WaitForPreviousWorker(DWORD limitMs) {
+    if (!WorkerThread) return true;
+    bool stopped = true, abandoned = false;
     if (WaitForSingleObject(WorkerThread, 0) == WAIT_TIMEOUT) {
         HWND notice = ShowWaitNotice();
         const DWORD start = GetTickCount();
@@ -203,10 +210,14 @@ void WaitForPreviousWorker(DWORD limitMs) {
         for (;;) {
             DWORD woke = MsgWaitForMultipleObjects(1, &WorkerThread, FALSE, 100, QS_ALLINPUT);
             if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
-            // A stalled download can no longer reach a page or a disk; a worker that takes
-            // longer than the limit (a device write that never returns) is left behind.
-            if (DownloadStalled(LastRun) || GetTickCount() - start >= limitMs) {
+            // A stalled download can no longer reach a page or a disk: it is left behind.
+            if (DownloadStalled(LastRun)) {
                 abandoned = true;
+                break;
+            }
+            // A worker that takes longer (a device write that doesn't return) is still busy.
+            if (GetTickCount() - start >= limitMs) {
+                stopped = false;
                 break;
             }
             MSG message;
@@ -217,10 +228,20 @@ void WaitForPreviousWorker(DWORD limitMs) {
         }
         if (notice) DestroyWindow(notice);
     }
+    if (!stopped) return false;
     CloseHandle(WorkerThread);
     WorkerThread = nullptr;
     if (!abandoned) delete LastRun;  // an abandoned worker keeps using its record
     LastRun = nullptr;
+    return true;
+}
+
+bool PreviousRunStopped() {
+    if (WaitForPreviousWorker(kEndWaitLimitMs)) return true;
+    char text[sizeof kStillBusyFormat + 8];
+    snprintf(text, sizeof text, kStillBusyFormat, LastRunDrive);
+    MessageBoxA(nullptr, text, kStillBusyCaption, MB_ICONWARNING | MB_SETFOREGROUND);
+    return false;
 }
 
 INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
