@@ -2,14 +2,18 @@
 """A USB stick as the system sees it, served through FUSE as one file, "disk", in a folder:
 
     fake_stick.py MOUNTPOINT --size BYTES [--keep BYTES] [--forget] [--delay-ms MS] [--fill HEX]
+                  [--corrupt OFFSET]
 
 --size    the capacity the stick reports (the file's size); writes past it fail (ENOSPC)
 --keep    what it really stores: every offset past it wraps onto the start, as on a
           counterfeit stick, and each write still "succeeds"
 --forget  it stores nothing: writes are accepted, and reads give zeros
 --delay-ms  every read and write takes this long, like a slow stick, so that a test can act
-          during the write or the read-back
+          during the write or the read-back; a request given up by the system (its process is
+          ending) stops waiting, as the requests of a real device are cancelled
 --fill    the byte the stick holds at the start (default ee)
+--corrupt the byte at this offset is stored but always reads back with its bits flipped, like a
+          failing cell
 
 Prints "READY" once mounted; runs until unmounted (fusermount -u / umount) or killed.
 Run it with /usr/bin/python3, which sees Debian's fusepy.
@@ -23,12 +27,14 @@ import sys
 import threading
 import time
 
+import fusepy
 from fusepy import FUSE, FuseOSError, Operations
 
 
 class Stick(Operations):
-    def __init__(self, size, keep, forget, delay, fill):
+    def __init__(self, size, keep, forget, delay, fill, corrupt=-1):
         self.size, self.keep, self.forget, self.delay = size, keep, forget, delay
+        self.corrupt = corrupt
         self.data = bytearray([fill]) * keep
         self.guard = threading.Lock()
         self.now = time.time()
@@ -62,9 +68,17 @@ class Stick(Operations):
             yield at, done, n
             done += n
 
+    def wait(self):
+        """The stick's delay; an interrupted request fails at once (EINTR)."""
+        end = time.monotonic() + self.delay
+        while time.monotonic() < end:
+            time.sleep(min(0.05, max(0.0, end - time.monotonic())))
+            if fusepy._libfuse.fuse_interrupted():
+                raise FuseOSError(errno.EINTR)
+
     def read(self, path, length, offset, fh):
         if self.delay:
-            time.sleep(self.delay)
+            self.wait()
         length = max(0, min(length, self.size - offset))
         if self.forget:
             return bytes(length)
@@ -72,11 +86,13 @@ class Stick(Operations):
         with self.guard:
             for at, start, n in self.pieces(offset, length):
                 out[start:start + n] = self.data[at:at + n]
+        if offset <= self.corrupt < offset + length:
+            out[self.corrupt - offset] ^= 0xFF
         return bytes(out)
 
     def write(self, path, data, offset, fh):
         if self.delay:
-            time.sleep(self.delay)
+            self.wait()
         if offset + len(data) > self.size:
             raise FuseOSError(errno.ENOSPC)
         if not self.forget:
@@ -103,12 +119,13 @@ def main():
     parser.add_argument("--forget", action="store_true")
     parser.add_argument("--delay-ms", type=float, default=0)
     parser.add_argument("--fill", default="ee")
+    parser.add_argument("--corrupt", type=int, default=-1)
     args = parser.parse_args()
     stick = Stick(args.size, args.keep or args.size, args.forget, args.delay_ms / 1000.0,
-                  int(args.fill, 16))
+                  int(args.fill, 16), args.corrupt)
     threading.Timer(0.5, lambda: (print("READY", flush=True))).start()
     FUSE(stick, args.mountpoint, foreground=True, nothreads=False, big_writes=True,
-         max_write=131072, direct_io=True)
+         max_write=131072, direct_io=True, intr=True)
 
 
 if __name__ == "__main__":

@@ -225,10 +225,11 @@ class FakeStick:
     """A stick served through FUSE (tests/stick/fake_stick.py) behind \\\\.\\PHYSICALDRIVE1 of
     the session: it reports `size` bytes and may keep fewer, keep nothing or write slowly."""
 
-    def __init__(self, session, name, size, keep=0, forget=False, delay_ms=0):
-        self.session, self.size = session, size
+    def __init__(self, session, name, size, keep=0, forget=False, delay_ms=0, corrupt=-1):
+        self.session, self.size, self.corrupt = session, size, corrupt
         self.mount = session.path(name)
-        self.options = ["--size", str(size), "--keep", str(keep), "--delay-ms", str(delay_ms)]
+        self.options = ["--size", str(size), "--keep", str(keep), "--delay-ms", str(delay_ms),
+                        "--corrupt", str(corrupt)]
         if forget:
             self.options.append("--forget")
         self.process = None

@@ -4,18 +4,20 @@ message boxes in order, where the program goes next, what the stick and the volu
 that the program ends with 0 when the user leaves. The rows run one after another in one
 program, each from the drive selection page the last one left, and end with a whole run."""
 
+import contextlib
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 from collections import namedtuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WineSession, wait_until  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, DOWNLOAD_ERROR, DRIVE_LIST, PAGE, STATUS,  # noqa: E402
-                           SUCCESS, FakeStick, ImageServer, add_target_drive, build_demo_image,
+from creation_flow import (BAR, CANCEL, CANCELLED, DOWNLOAD_ERROR, DRIVE_LIST, PAGE,  # noqa: E402
+                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, build_demo_image,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
                            open_drive_page, watch)
 
@@ -28,6 +30,10 @@ NOT_VERIFIED = ("The Halcyra image could not be verified on your USB Drive: the 
 CHANGED = ("Drive E: has changed since it was chosen, so nothing has been written to it. Please "
            "choose the drive again.")
 OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
+IMAGE_ERROR = "Error openning downloaded image - process can not continue"
+STILL_BUSY = ("Drive E: is still busy with the previous creation run, which has not stopped yet. "
+              "Please wait a moment, then click Next again.")
+REFRESH = 1008
 
 WORK = tempfile.mkdtemp(prefix="halcyra-endings-")
 IMAGE = build_demo_image(os.path.join(WORK, "demo.img"))
@@ -39,13 +45,26 @@ def tearDownModule():
     shutil.rmtree(WORK, ignore_errors=True)
 
 
-# A row: the server's mode, the stick (FakeStick options), when the user acts (a word of the
-# status line, or "open" for as soon as the page is up) and what they do, the boxes they see
-# (caption, text), and what the stick then holds: "untouched", "partial" or "image".
-Row = namedtuple("Row", "name server stick at act boxes disk")
+# A row: the server's mode, the stick (FakeStick options, or SAME for the stick of the row
+# before), when the user acts (a word of the status line, "open" for as soon as the page is up,
+# "start" for before Create) and what they do, the boxes they see (caption, text and optionally
+# the answer, "ok" by default), and what the stick then holds: "untouched", "partial", "unproven"
+# (all but chunk 0) or "image". A row whose last box is the success ends the program. With
+# nofs, the drive has no file system Windows reads (its folder link points nowhere).
+Row = namedtuple("Row", "name server stick at act boxes disk nofs", defaults=(False,))
 FAST = dict(size=16 * MIB)
 SLOW = dict(size=16 * MIB, delay_ms=40)
+SAME = "same"
 CANCEL_BOX = ("Cancelled", CANCELLED)
+SUCCESS_BOX = ("Operation Complete", SUCCESS)
+
+# The same stick, written twice in one session: a cancel during the write, then Create again.
+TWICE = [
+    Row("no file system: write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX],
+        "partial", nofs=True),
+    Row("the same stick again: a whole run", "normal", SAME, None, None, [SUCCESS_BOX], "image",
+        nofs=True),
+]
 
 ROWS = [
     Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
@@ -53,6 +72,11 @@ ROWS = [
         "untouched"),
     Row("pause before the lock, Cancel Yes", "normal", SLOW, "Creating", "cancel", [CANCEL_BOX],
         "untouched"),
+    Row("volume can't be opened, Yes then No", "normal", FAST, "start", "novolume",
+        [("Write Error", OPEN_FAILED, "yes"), ("Write Error", OPEN_FAILED, "no"), CANCEL_BOX],
+        "untouched"),
+    Row("image gone before the write", "normal", FAST, "Creating", "empty",
+        [("File Error", IMAGE_ERROR)], "untouched"),
     Row("write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX], "partial"),
     Row("write, close box Yes", "normal", SLOW, "Written", "close", [], "partial"),
     Row("disk smaller than the image", "normal", dict(size=2 * MIB), None, None,
@@ -63,31 +87,38 @@ ROWS = [
         [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None),
     Row("stick that keeps nothing", "normal", dict(size=16 * MIB, forget=True), None, None,
         [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None),
-    Row("verification, Cancel Yes", "normal", SLOW, "Verified", "cancel", [CANCEL_BOX], "image"),
-    Row("drive changed during the download", "trickle", FAST, "Downloaded", "resize",
-        [("Drive Error", CHANGED)], "untouched"),
-]
+    Row("stick with a failing byte", "normal", dict(size=16 * MIB, corrupt=3 * CHUNK + 5), None,
+        None, [("Drive Error", NOT_VERIFIED), CANCEL_BOX], "unproven"),
+    Row("verification, Cancel Yes", "normal", SLOW, "Verified", "cancel", [CANCEL_BOX],
+        "unproven"),
+    Row("another stick under the letter during the download", "trickle", FAST, "Downloaded",
+        "swap", [("Drive Error", CHANGED)], "untouched"),
+] + TWICE
 
 
 class RunEndings(unittest.TestCase):
-    def assert_disk(self, disk, expected):
-        """What the stick holds after a row: untouched, a partial image or the whole image."""
-        with open(disk, "rb") as f:
-            data = f.read()
+    def assert_disk(self, stick, expected):
+        """What the stick holds after a row: untouched, a partial image, the image without its
+        first chunk, or the whole image."""
+        with open(stick.path, "rb") as f:
+            data = bytearray(f.read())
+        if stick.corrupt >= 0:  # what the stick stores, not what it reads back
+            data[stick.corrupt] ^= 0xFF
         size = len(IMAGE_BYTES)
         if expected == "untouched":
             self.assertEqual(data.count(b"\xee"), len(data), "the stick is untouched")
         elif expected == "image":
-            self.assertEqual(data[:size], IMAGE_BYTES)
-        elif expected == "partial":
-            # The first chunk stays zero until the end; every other chunk is the image's own
-            # or untouched, and the image is not whole.
+            self.assertTrue(data[:size] == IMAGE_BYTES, "the stick holds the image")
+        elif expected in ("partial", "unproven"):
+            # The first chunk stays zero until every other chunk is proven; every other chunk
+            # is the image's own or untouched.
             self.assertEqual(data[:CHUNK], bytes(CHUNK))
-            chunks = [data[i:i + CHUNK] for i in range(CHUNK, size, CHUNK)]
+            chunks = [data[i:min(i + CHUNK, size)] for i in range(CHUNK, size, CHUNK)]
             for i, chunk in enumerate(chunks, 1):
-                self.assertIn(chunk, (IMAGE_BYTES[i * CHUNK:(i + 1) * CHUNK], b"\xee" * len(chunk),
-                                      bytes(len(chunk))), "chunk %d" % i)
-            self.assertNotEqual(data[CHUNK:size], IMAGE_BYTES[CHUNK:])
+                self.assertTrue(chunk in (IMAGE_BYTES[i * CHUNK:(i + 1) * CHUNK],
+                                          b"\xee" * len(chunk), bytes(len(chunk))), "chunk %d" % i)
+            whole = data[CHUNK:size] == IMAGE_BYTES[CHUNK:]
+            self.assertEqual(whole, expected == "unproven")
 
     def act(self, s, server, page, row, drive_dir):
         d = s.driver
@@ -100,102 +131,116 @@ class RunEndings(unittest.TestCase):
         elif row.act == "truncate":
             with open(downloaded_image(s), "r+b") as f:
                 f.truncate(len(IMAGE_BYTES) // 2)
-        elif row.act == "resize":  # another device of another size takes the letter
-            subprocess.run(["mount", "-o", "remount,size=%d" % (96 * MIB), drive_dir], check=True)
+        elif row.act == "empty":  # the image is emptied before the writer opens it
+            open(downloaded_image(s), "wb").close()
+        elif row.act == "novolume":  # a device link to a directory can't be opened for writing
+            os.makedirs(s.path("not_a_volume"), exist_ok=True)
+            s.link_device("e::", s.path("not_a_volume"))
+        elif row.act == "swap":  # another device (a block device) takes the letter
+            other = s.path("other_stick.img")
+            fill_file(other, 16 * MIB, b"\xcc")
+            loop = subprocess.run(["losetup", "-f", "--show", other], check=True,
+                                  capture_output=True, text=True).stdout.strip()
+            self.addCleanup(subprocess.run, ["losetup", "-d", loop], check=False)
+            s.link_device("e::", loop)
             server.control(interval=0.001)  # and the rest of the image comes quickly
 
-    def run_row(self, s, server, drive_page, index, row, volume, drive_dir):
-        """Runs one row from the drive selection page; returns the page it ends on."""
+    def run_row(self, s, server, drive_page, row, volume, drive_dir, stick):
+        """Runs one row from the drive selection page on `stick`; returns the page it ends on
+        (None when the program has ended)."""
         d = s.driver
         server.control(mode=row.server, interval=0.2)
         fill_file(volume, MIB, b"\xdd")
-        with FakeStick(s, "stick%d" % index, **row.stick) as stick:
-            page = create_on(d, drive_page)
-            if row.at:
-                watch(d, page, lambda x: row.at == "open" or row.at in (x["status"] or ""),
-                      interval=0.02, timeout=60)
-                self.act(s, server, page, row, drive_dir)
-            for caption, text in row.boxes:
-                box, shown = d.expect_message(caption, timeout=40)
-                self.assertEqual(shown, text)
-                d.answer(box, "ok")
-                d.wait_gone(box, timeout=5)
+        if row.nofs:
+            s.link_device("e:", s.path("nowhere"))
+            d.click(drive_page, REFRESH)
+            wait_until(lambda: d.combo_items(drive_page, DRIVE_LIST) == ["E:\\"], timeout=10,
+                       message="the drive listed without size or label")
+        if row.at == "start":
+            self.act(s, server, None, row, drive_dir)
+        page = create_on(d, drive_page)
+        if row.at and row.at != "start":
+            watch(d, page, lambda x: row.at == "open" or row.at in (x["status"] or ""),
+                  interval=0.02, timeout=60)
+            self.act(s, server, page, row, drive_dir)
+        for box_row in row.boxes:
+            caption, text = box_row[:2]
+            box, shown = d.expect_message(caption, timeout=40)
+            self.assertEqual(shown, text)
+            d.answer(box, box_row[2] if len(box_row) > 2 else "ok")
+            d.wait_gone(box, timeout=5)
+        if row.boxes and row.boxes[-1] == SUCCESS_BOX:
+            drive_page = None
+        else:
             drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
             self.assertEqual(message_boxes(d), [], "no further message")
             self.assertFalse(d.exists(page))
-            if row.disk:
-                self.assert_disk(stick.path, row.disk)
+        if row.disk:
+            self.assert_disk(stick, row.disk)
         # The volume is wiped only once the write has begun, and only its first 64 KiB.
         wiped = row.disk != "untouched"
         self.assertTrue(is_filled(volume, b"\0" if wiped else b"\xdd", 0, CHUNK))
         self.assertTrue(is_filled(volume, b"\xdd", CHUNK))
-        if row.act == "resize":
-            subprocess.run(["mount", "-o", "remount,size=%d" % (64 * MIB), drive_dir], check=True)
+        s.link_device("e:", drive_dir)
+        s.link_device("e::", volume)
         return drive_page
 
-    def test_every_ending_returns_to_the_drive_page_and_a_new_run_then_succeeds(self):
-        with WineSession("run-endings", accept_agreement=True) as s, \
+    def run_rows(self, name, rows):
+        """The rows one after another in one program, each from the drive selection page the
+        row before left; the last row ends the program with the success."""
+        with WineSession(name, accept_agreement=True) as s, contextlib.ExitStack() as sticks, \
                 ImageServer(IMAGE, mode="normal", trickle_bytes=16384, trickle_interval=0.2) as server:
             _, volume = add_target_drive(s, size_bytes=64 * MIB)
             drive_dir = s.path("drive_e")
             env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4")
             program = s.start_program(env=env)
-            d = s.driver
-            drive_page = open_drive_page(d)
-            for index, row in enumerate(ROWS):
+            drive_page = open_drive_page(s.driver)
+            stick = None
+            for index, row in enumerate(rows):
                 with self.subTest(row.name):
-                    drive_page = self.run_row(s, server, drive_page, index, row, volume, drive_dir)
-
-            # After all of them, a whole run: written, read back, and the program ends.
-            server.control(mode="normal")
-            with FakeStick(s, "stick", **FAST) as stick:
-                create_on(d, drive_page)
-                box, text = d.expect_message("Operation Complete", timeout=60)
-                self.assertEqual(text, SUCCESS)
-                d.answer(box, "ok")
-                self.assertEqual(program.wait(30), 0)
-                self.assert_disk(stick.path, "image")
-
-    def test_volume_that_cannot_be_opened_asks_again_and_no_leaves_the_page_open(self):
-        with WineSession("run-no-volume", accept_agreement=True) as s, ImageServer(IMAGE) as server:
-            disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
-            d = s.driver
-            drive_page = open_drive_page(d)
-            # A device link to a directory can't be opened for writing.
-            os.makedirs(s.path("not_a_volume"), exist_ok=True)
-            s.link_device("e::", s.path("not_a_volume"))
-            page = create_on(d, drive_page)
-            for answer in ("yes", "no"):
-                box, text = d.expect_message("Write Error", timeout=40)
-                self.assertEqual(text, OPEN_FAILED)
-                d.answer(box, answer)
-                d.wait_gone(box, timeout=5)
-            box, text = d.expect_message("Cancelled")
-            d.answer(box, "ok")
-            # The declined ending: the page stays, idle, and its close box leaves the program.
-            wait_until(lambda: message_boxes(d) == [] and d.exists(page), timeout=5)
-            self.assertEqual(d.text(page, STATUS), "Creating Halcyra USB Flash Drive...")
-            self.assertTrue(is_filled(disk, b"\xee"))
-            d.close(page)
+                    if row.stick != SAME:
+                        sticks.close()
+                        stick = sticks.enter_context(FakeStick(s, "stick%d" % index, **row.stick))
+                    drive_page = self.run_row(s, server, drive_page, row, volume, drive_dir, stick)
+            self.assertIsNone(drive_page, "the last row ends the program")
             self.assertEqual(program.wait(30), 0)
 
-    def test_the_end_waits_at_most_thirty_seconds_for_a_write_that_never_returns(self):
+    def test_every_ending_returns_to_the_drive_page_and_a_new_run_then_succeeds(self):
+        self.run_rows("run-endings", ROWS)
+
+    def test_the_same_stick_without_a_file_system_is_written_twice(self):
+        self.run_rows("run-twice", TWICE)
+
+    def test_a_write_that_never_returns_delays_create_and_the_end_at_most_thirty_seconds(self):
         with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:
-            add_target_drive(s)
+            _, volume = add_target_drive(s)
             program = s.start_program(env=server.program_env())
             d = s.driver
             # A stick whose writes take two minutes: the run's first chunk never comes back.
             with FakeStick(s, "stuck", size=16 * MIB, delay_ms=120000):
-                page = create_on(d, open_drive_page(d))
-                watch(d, page, lambda x: "Creating" in (x["status"] or ""), timeout=60)
+                create_on(d, open_drive_page(d))
+                # The volume is wiped right before the first write to the disk.
+                wait_until(lambda: is_filled(volume, b"\0", 0, CHUNK), timeout=60,
+                           message="the write begun")
+                time.sleep(1)
+                page = d.wait_window(PAGE, control=BAR)
                 d.close(page)
                 d.answer(d.wait_message_box("Are you sure?"), "yes")
+                drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
+                # Create again: the notice while the old run is waited for, then the user is
+                # told the drive is busy and is back on the drive page.
+                d.click(drive_page, 1)
+                d.answer(d.wait_message_box("Are you sure?"), "yes")
+                started = time.monotonic()
+                d.wait_window("Halcyra Creator", control=WAIT_NOTICE_TEXT, timeout=10)
+                box, text = d.expect_message("Drive Busy", timeout=45)
+                self.assertEqual(text, STILL_BUSY)
+                self.assertLess(time.monotonic() - started, 40)
+                d.answer(box, "ok")
                 drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
                 d.click(drive_page, DRIVE_PAGE_CANCEL)
                 # The program ends on its own, long before the write could have returned.
                 self.assertEqual(program.wait(60), 0)
-
 
 if __name__ == "__main__":
     unittest.main()
