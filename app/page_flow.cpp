@@ -18,6 +18,35 @@ WizardStep NextWizardStep(WizardStep page, int32_t wizardState) {
     return WizardStep::End;
 }
 
+const char* WizardStepName(WizardStep page) {
+    switch (page) {
+    case WizardStep::Welcome: return "welcome";
+    case WizardStep::DriveSelection: return "drive selection";
+    case WizardStep::Progress: return "progress";
+    case WizardStep::End: break;
+    }
+    return "end";
+}
+
+const char* WizardResultName(WizardStep page, int32_t wizardState) {
+    switch (page) {
+    case WizardStep::Welcome:
+        return wizardState == kWelcomeNext ? "Next" : "Cancel or closed";
+    case WizardStep::DriveSelection:
+        if (wizardState == kDriveCreate) return "Create";
+        if (wizardState == kDriveBack) return "Back";
+        if (wizardState == kDriveCancel) return "Cancel";
+        return "closed";
+    case WizardStep::Progress:
+        if (wizardState == kProgressStopped) return "stopped, back to the drive selection";
+        if (wizardState == kProgressNext) return "Next";
+        return "finished or closed";
+    case WizardStep::End:
+        break;
+    }
+    return "";
+}
+
 char SourceDriveFromModulePath(const char* path, unsigned length) {
     if (length == 0 || path == nullptr) return static_cast<char>(0xFF);
     unsigned char c = static_cast<unsigned char>(path[0]);

@@ -24,6 +24,10 @@ enum class WizardStep { Welcome, DriveSelection, Progress, End };
 // The step that follows a page, from the WizardState it left behind.
 WizardStep NextWizardStep(WizardStep page, int32_t wizardState);
 
+// For the run log: the page's name and what its WizardState says the user did.
+const char* WizardStepName(WizardStep page);
+const char* WizardResultName(WizardStep page, int32_t wizardState);
+
 // Drive letter of the program's own path: its first byte, lower case raised to upper case.
 // A path that could not be read (length 0) gives 0xFF, which matches no drive.
 char SourceDriveFromModulePath(const char* path, unsigned length);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/page_flow.h"
+#include "app/run_log.h"
 #include "app/screens.h"
 #include "app/settings.h"
 #include "app/shared_state.h"
@@ -46,6 +47,7 @@ void RunPageLoop() {
     WizardStep step = WizardStep::DriveSelection;
     while (step != WizardStep::End) {
         WizardState = 0;
+        LogEvent("page: %s", WizardStepName(step));
         if (step == WizardStep::DriveSelection) {
             RunDialog(IDD_DRIVE_PAGE, DriveSelectionPage);
         } else if (PreviousRunStopped()) {
@@ -53,6 +55,8 @@ void RunPageLoop() {
         } else {
             WizardState = kProgressStopped;  // back to the drive selection page
         }
+        LogEvent("page %s ended: %s (%d)", WizardStepName(step),
+                 WizardResultName(step, WizardState), static_cast<int>(WizardState));
         step = NextWizardStep(step, WizardState);
     }
 }
@@ -68,6 +72,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     LoadLibraryA("RICHED32.DLL");  // registers the "RICHEDIT" class of the agreement screen
 
+    OpenRunLog();
     DWORD length = GetModuleFileNameA(nullptr, ScratchText, 2048);
     SourceDrive = SourceDriveFromModulePath(ScratchText, length);
     AppInstance = instance;
@@ -76,18 +81,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadSettings();
 
     if (!AgreementGatePasses(SettingsFlags)) {
+        LogEvent("page: licence agreement");
         RunDialog(IDD_AGREEMENT, AgreementScreen);
         SaveSettings();
-        if (!AgreementGatePasses(SettingsFlags)) return kExitFailed;
+        const bool accepted = AgreementGatePasses(SettingsFlags);
+        LogEvent("licence agreement %s", accepted ? "accepted" : "declined");
+        if (!accepted) return kExitFailed;
     }
 
     NoteWindowsVersion();
     RunDialog(IDD_SPLASH, SplashScreen);
 
     WizardState = kWelcomeInitial;
+    LogEvent("page: welcome");
     RunDialog(IDD_WELCOME_PAGE, WelcomePage);
+    LogEvent("page welcome ended: %s", WizardResultName(WizardStep::Welcome, WizardState));
     if (NextWizardStep(WizardStep::Welcome, WizardState) != WizardStep::End) RunPageLoop();
 
-    WaitForPreviousWorker(kEndWaitLimitMs);
+    if (!WaitForPreviousWorker(kEndWaitLimitMs))
+        LogEvent("end: the last run's worker is still in a device write; it is left behind");
+    LogEvent("end: exit code %d", kExitNormal);
     return kExitNormal;
 }
