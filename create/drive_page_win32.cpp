@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/page_flow.h"
+#include "app/run_log.h"
 #include "app/shared_state.h"
 #include "create/drive_notice.h"
 #include "create/drive_page.h"
@@ -140,7 +141,9 @@ void OnCreate(HWND page) {
     if (!IsWindowEnabled(GetDlgItem(page, IDOK))) return;
     GetDlgItemTextA(page, IDC_DRIVE_LIST, ScratchText, 100);
     TargetDrive = ScratchText[0];
+    LogEvent("Create on \"%s\"", ScratchText);
     if (TargetDrive == SourceDrive) {
+        LogEvent("refused: the program runs from drive %c:", TargetDrive);
         ModalScope busy(page);
         MessageBoxA(page, kSameDriveText, "Installation", MB_ICONINFORMATION);
         return;
@@ -148,8 +151,10 @@ void OnCreate(HWND page) {
     sprintf(ScratchText, kWarningFormat, TargetDrive);
     {
         ModalScope busy(page);
-        if (MessageBoxA(page, ScratchText, "Are you sure?", MB_ICONWARNING | MB_YESNO) != IDYES)
+        if (MessageBoxA(page, ScratchText, "Are you sure?", MB_ICONWARNING | MB_YESNO) != IDYES) {
+            LogEvent("warning answered No");
             return;
+        }
         Notices.Commit();  // before the scope ends, so that a kept notice starts no timer
     }
 
@@ -159,6 +164,9 @@ void OnCreate(HWND page) {
     if (UsbMode != 1) return;  // a write in ISO mode is not offered
     EnableWindow(GetDlgItem(page, IDC_FORMAT_DISK), FALSE);
     TargetIdentity = IdentifyDrive(TargetDrive);  // the writer checks that it is still this one
+    char identity[kIdentityTextSize];
+    DescribeIdentity(identity, sizeof identity, TargetIdentity);
+    LogEvent("chosen drive %c: %s", TargetDrive, identity);
     ClosePage(page, kDriveCreate);
 }
 

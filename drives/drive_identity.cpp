@@ -76,6 +76,27 @@ bool ParseDeviceDescriptor(const unsigned char* data, size_t size, DeviceDescrip
     return true;
 }
 
+void DescribeIdentity(char* out, size_t size, const DriveIdentity& identity) {
+    char number[48] = "unanswered", length[48] = "unanswered", serial[16] = "unanswered";
+    char descriptor[3 * kDescriptorTextSize + 48] = "unanswered";
+    if (identity.numberKnown)
+        std::snprintf(number, sizeof number, "%lu (type %lu)",
+                      static_cast<unsigned long>(identity.disk.deviceNumber),
+                      static_cast<unsigned long>(identity.disk.deviceType));
+    if (identity.lengthKnown)
+        std::snprintf(length, sizeof length, "%lld bytes", static_cast<long long>(identity.length));
+    if (identity.descriptorKnown)
+        std::snprintf(descriptor, sizeof descriptor, "\"%s\" \"%s\" serial \"%s\"",
+                      identity.descriptor.vendor, identity.descriptor.product,
+                      identity.descriptor.serial);
+    if (identity.volumeSerialKnown)
+        std::snprintf(serial, sizeof serial, "%04X-%04X",
+                      static_cast<unsigned>(identity.volumeSerial >> 16),
+                      static_cast<unsigned>(identity.volumeSerial & 0xFFFF));
+    std::snprintf(out, size, "type %u, disk %s, length %s, device %s, volume serial %s",
+                  identity.type, number, length, descriptor, serial);
+}
+
 ImageFit FitOnDisk(int64_t imageSize, bool lengthKnown, int64_t diskLength) {
     if (!lengthKnown || diskLength <= 0 || imageSize <= 0) return ImageFit::Unknown;
     return imageSize > diskLength ? ImageFit::TooSmall : ImageFit::Fits;

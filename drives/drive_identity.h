@@ -55,6 +55,10 @@ bool SameChosenDisk(const DriveIdentity& chosen, const DiskAnswers& now);
 // the answer is too short to be a descriptor.
 bool ParseDeviceDescriptor(const unsigned char* data, size_t size, DeviceDescriptor* out);
 
+// The identity as one line for the run log; "unanswered" for each query that failed.
+constexpr size_t kIdentityTextSize = 400;
+void DescribeIdentity(char* out, size_t size, const DriveIdentity& identity);
+
 // Whether an image of `imageSize` bytes fits on the chosen disk. Unknown when either size is.
 enum class ImageFit { Fits, TooSmall, Unknown };
 ImageFit FitOnDisk(int64_t imageSize, bool lengthKnown, int64_t diskLength);

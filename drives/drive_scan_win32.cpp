@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include "app/run_log.h"
 #include "app/shared_state.h"
 #include "drives/drive_scan.h"
 #include "res/resource.h"
@@ -50,6 +51,7 @@ bool QueryDeviceReports(const char* devicePath, DeviceReports* reports) {
 }
 
 int AddDriveLine(const char* text) {
+    LogEvent("drive list: %s", text);
     return static_cast<int>(SendDlgItemMessageA(CurrentPage, IDC_DRIVE_LIST, CB_ADDSTRING, 0,
                                                 reinterpret_cast<LPARAM>(text)));
 }

@@ -143,6 +143,18 @@ TEST(DriveIdentity, DescriptorTextsAreFoundAtTheirOffsetsAndTrimmed) {
     EXPECT_FALSE(ParseDeviceDescriptor(answer.data(), 27, &d));
 }
 
+TEST(DriveIdentity, TheLogLineNamesEveryAnswerAndEveryQueryLeftUnanswered) {
+    char text[kIdentityTextSize];
+    DescribeIdentity(text, sizeof text, Stick());
+    EXPECT_STREQ(text, "type 2, disk 2 (type 7), length 8004304896 bytes, device \"Kingston\" "
+                       "\"DataTraveler 3.0\" serial \"60A44C413A8CF0A1\", volume serial 1A2B-3C4D");
+    DriveIdentity bare{};
+    bare.type = 2;
+    DescribeIdentity(text, sizeof text, bare);
+    EXPECT_STREQ(text, "type 2, disk unanswered, length unanswered, device unanswered, volume "
+                       "serial unanswered");
+}
+
 TEST(ImageFit, KnownLengthsDecideUnknownOnesLeaveItToTheWrite) {
     EXPECT_EQ(FitOnDisk(4007657472LL, true, 4007657471LL), ImageFit::TooSmall);
     EXPECT_EQ(FitOnDisk(4007657472LL, true, 4007657472LL), ImageFit::Fits);
