@@ -1,10 +1,12 @@
 #include "create/image_writer_core.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "app/page_flow.h"
 #include "create/write_plan.h"
+#include "drives/size_format.h"
 
 const char kCreatingText[] = "Creating Halcyra USB Flash Drive...";
 const char kVerifyingText[] = "Verifying";
@@ -57,6 +59,26 @@ struct WriterRun {
 };
 
 bool Cancelled(const WriterRun& run) { return run.shared.cancelRequested->load() != 0; }
+
+// One line of the run log.
+void Note(const WriterRun& run, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Note(const WriterRun& run, const char* format, ...) {
+    char line[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    run.ops.note(run.ops.context, line);
+}
+
+// "<bytes> bytes in <ms> ms (<rate>)" of a finished phase.
+void NotePhase(const WriterRun& run, const char* phase, int64_t bytes, uint32_t started) {
+    const uint32_t took = run.ops.milliseconds(run.ops.context) - started;
+    char rate[kSizeTextCapacity];
+    FormatRate(took ? static_cast<int64_t>(static_cast<double>(bytes) * 1000.0 / took) : 0, rate);
+    Note(run, "%s: %lld bytes in %lu ms (%s)", phase, static_cast<long long>(bytes),
+         static_cast<unsigned long>(took), rate);
+}
 
 void ClearActivity(const WriterRun& run) {
     run.shared.downloadActive->store(0);
@@ -133,7 +155,11 @@ LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
     for (;;) {
         // Minutes may have passed since the user chose the drive: another device may have
         // taken its letter since.
-        if (!run.ops.driveUnchanged(run.ops.context)) return LockOutcome::DriveChanged;
+        if (!run.ops.driveUnchanged(run.ops.context)) {
+            Note(run, "drive %c: no longer answers as the chosen drive", run.shared.targetDrive);
+            return LockOutcome::DriveChanged;
+        }
+        const uint32_t started = run.ops.milliseconds(run.ops.context);
         bool opened = false;
         bool locked = OpenLockDismount(run, run.shared.targetDrive, &opened);
         if (!opened) {
@@ -149,10 +175,18 @@ LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
             *disk = DiskId{0, 0};
             bool found = run.ops.queryDisk(run.ops.context, run.volumes[0].handle, disk) &&
                          disk->deviceNumber != 0;
-            if (!found) return LockOutcome::DiskNotFound;
+            if (!found) {
+                Note(run, "the volume's disk is unknown or disk 0");
+                return LockOutcome::DiskNotFound;
+            }
             locked = LockOtherVolumes(run, *disk);
         }
-        if (locked) return LockOutcome::Locked;
+        if (locked) {
+            Note(run, "lock: %d volume(s) of disk %lu locked in %lu ms", run.volumeCount,
+                 static_cast<unsigned long>(disk->deviceNumber),
+                 static_cast<unsigned long>(run.ops.milliseconds(run.ops.context) - started));
+            return LockOutcome::Locked;
+        }
         int answer = Ask(run, kInUseText, kWriteErrorCaption, kBoxIconWarning | kBoxYesNo);
         ReleaseVolumes(run);
         if (answer != kAnswerYes) return LockOutcome::Declined;
@@ -161,11 +195,13 @@ LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
 }
 
 void WriteFailed(const WriterRun& run) {
+    Note(run, "a write to the disk failed");
     if (!Cancelled(run)) Ask(run, kDriveErrorText, kDriveErrorCaption, kBoxIconError);
     run.shared.cancelRequested->store(1);
 }
 
 void VerifyFailed(const WriterRun& run) {
+    Note(run, "read-back: the disk does not give back what was written (or a read failed)");
     if (!Cancelled(run)) Ask(run, kVerifyFailedText, kDriveErrorCaption, kBoxIconError);
     run.shared.cancelRequested->store(1);
 }
@@ -179,6 +215,8 @@ void ShowChunkProgress(WriterRun& run, int64_t done, int64_t total, const char* 
 bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
     uint32_t got = run.ops.readImage(run.ops.context, run.image, into, length);
     if (got == length) return true;
+    Note(run, "the image file gave %lu of %lu bytes", static_cast<unsigned long>(got),
+         static_cast<unsigned long>(length));
     run.shared.cancelRequested->store(1);  // the image shrank: stop without a message
     return false;
 }
@@ -224,6 +262,7 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
     }
     int64_t written = 0, verified = 0;
     bool readingBack = false;
+    uint32_t phaseStart = run.ops.milliseconds(run.ops.context);
     for (int64_t index = 0; index < StepCount(plan); ++index) {
         if (Cancelled(run)) return;  // a cancel takes effect after the step in progress
         const WriteStep step = StepAt(plan, index);
@@ -242,6 +281,8 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
         }
         if (!readingBack) {
             readingBack = true;
+            NotePhase(run, "write", written, phaseStart);
+            phaseStart = run.ops.milliseconds(run.ops.context);
             if (!BeginReadBack(run, data, ChunkLength(plan, 0))) {
                 if (!Cancelled(run)) VerifyFailed(run);
                 return;
@@ -255,10 +296,12 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
         verified += length;
         ShowChunkProgress(run, verified, plan.imageSize, kVerifiedWord);
     }
+    NotePhase(run, "read-back, with chunk 0 written last", verified, phaseStart);
 }
 
 // The endings; each clears both activity flags before the page is told to close.
 WriterEnding EarlyCancelEnding(WriterRun& run, bool showMessage) {
+    Note(run, "ending: cancelled before anything was written");
     if (showMessage) Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
     run.ops.setStatus(run.ops.context, "");
     ClearActivity(run);
@@ -278,6 +321,8 @@ WriterEnding ToDrivePage(WriterRun& run, WriterEnding ending) {
 // No to a retry prompt, or no transfer buffer: the run is cancelled. A cancel confirmed on the
 // page meanwhile ends it as the early cancel, with one message.
 WriterEnding DeclinedEnding(WriterRun& run, WriterEnding ending) {
+    Note(run, "ending: %s, nothing written",
+         ending == WriterEnding::NoBuffer ? "no transfer buffer" : "the user declined to retry");
     Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
     if (Cancelled(run)) {
         EarlyCancelEnding(run, false);
@@ -287,6 +332,7 @@ WriterEnding DeclinedEnding(WriterRun& run, WriterEnding ending) {
 }
 
 WriterEnding ImageErrorEnding(WriterRun& run) {
+    Note(run, "ending: the image file can't be opened or is empty, nothing written");
     Ask(run, kImageErrorText, kFileErrorCaption, kBoxIconError);
     if (Cancelled(run)) {
         EarlyCancelEnding(run, true);
@@ -298,6 +344,7 @@ WriterEnding ImageErrorEnding(WriterRun& run) {
 // The disk is unknown, the letter is no longer the chosen drive, or the disk is too small: the
 // user is told why.
 WriterEnding NothingWrittenEnding(WriterRun& run, const char* text, WriterEnding ending) {
+    Note(run, "ending: nothing written: %s", text);
     Ask(run, text, kDriveErrorCaption, kBoxIconError);
     return ToDrivePage(run, ending);
 }
@@ -309,6 +356,7 @@ WriterEnding NothingWrittenEnding(WriterRun& run, const char* format, char lette
 }
 
 WriterEnding WriteCancelEnding(WriterRun& run) {
+    Note(run, "ending: the write stopped (cancel, short image, write or read-back failure)");
     run.ops.setStatus(run.ops.context, kCancelledText);
     Ask(run, kCancelledText, kCancelledCaption, kBoxIconInformation);
     ClearActivity(run);
@@ -318,6 +366,7 @@ WriterEnding WriteCancelEnding(WriterRun& run) {
 }
 
 WriterEnding SuccessEnding(WriterRun& run) {
+    Note(run, "ending: success, the image is written and read back whole");
     std::snprintf(run.text, sizeof run.text, kSuccessFormat, run.shared.targetDrive);
     Ask(run, run.text, kSuccessCaption, kBoxIconInformation);
     run.ops.setWizardState(run.ops.context, kProgressFinished);
@@ -358,6 +407,7 @@ WriterEnding Run(WriterRun& run) {
 
     run.image = ops.openImage(ops.context, run.shared.imagePath);
     int64_t imageSize = run.image ? ops.imageSize(ops.context, run.image) : -1;
+    Note(run, "image: %lld bytes", static_cast<long long>(imageSize));
     if (imageSize <= 0) {  // missing, unreadable or empty: there is nothing to write
         ReleaseAll(run);
         return ImageErrorEnding(run);
@@ -387,6 +437,7 @@ WriterEnding Run(WriterRun& run) {
     if (run.disk) {
         // The last check before the first byte: the disk about to be written is the chosen one.
         if (!ops.diskUnchanged(ops.context, run.disk)) {
+            Note(run, "%s no longer answers as the chosen drive's disk", diskPath);
             ReleaseAll(run);
             return NothingWrittenEnding(run, kDriveChangedFormat, letter,
                                         WriterEnding::DriveChanged);
@@ -400,7 +451,9 @@ WriterEnding Run(WriterRun& run) {
         return EarlyCancelEnding(run, true);
     }
     // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
-    ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
+    const bool wiped = ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
+    Note(run, "%s, sector size %lu; the volume's first 64 KiB %s", diskPath,
+         static_cast<unsigned long>(sector), wiped ? "wiped" : "could not be wiped");
 
     // A disk that could not be opened fails at its first write, with the drive error. Only an
     // image read back whole from the disk counts; the locks are held meanwhile.

@@ -84,6 +84,10 @@ struct WriterOps {
     void (*setWizardState)(void* context, int32_t state);
     void (*closePage)(void* context, bool waitForIt);  // WM_CLOSE sent (true) or posted
     void (*pause)(void* context, unsigned milliseconds);
+
+    // The run log: one line per phase and ending, and a clock for the phases' times.
+    void (*note)(void* context, const char* text);
+    uint32_t (*milliseconds)(void* context);
 };
 
 // The shared state the writer reads and changes.

@@ -6,9 +6,11 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "app/run_log.h"
 #include "app/shared_state.h"
 #include "create/image_writer_core.h"
 #include "create/run_display.h"
@@ -40,12 +42,25 @@ HANDLE H(DeviceHandle device) { return static_cast<HANDLE>(device); }
 DeviceHandle OpenDevice(const char* path, DWORD access, DWORD flags) {
     HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, flags, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    if (handle != INVALID_HANDLE_VALUE) return handle;
+    if (access != 0) {  // the scan of the other volumes opens without access, and may fail
+        char what[64];
+        std::snprintf(what, sizeof what, "CreateFileA %s", path);
+        LogFailure(what, GetLastError());
+    }
+    return nullptr;
 }
 
 bool Control(DeviceHandle device, DWORD code) {
     DWORD returned = 0;
     return DeviceIoControl(H(device), code, nullptr, 0, nullptr, 0, &returned, nullptr) != 0;
+}
+
+// A control request whose failure matters to the run, logged with the system's reason.
+bool LoggedControl(DeviceHandle device, DWORD code, const char* name) {
+    if (Control(device, code)) return true;
+    LogFailure(name, GetLastError());
+    return false;
 }
 
 bool DeviceNumber(HANDLE handle, DiskId* disk) {
@@ -68,12 +83,18 @@ DeviceHandle OpenDisk(void*, const char* path) {
                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
 }
 
-bool LockVolume(void*, DeviceHandle device) { return Control(device, FSCTL_LOCK_VOLUME); }
+bool LockVolume(void*, DeviceHandle device) {
+    return LoggedControl(device, FSCTL_LOCK_VOLUME, "FSCTL_LOCK_VOLUME");
+}
 bool DismountVolume(void*, DeviceHandle device) { return Control(device, FSCTL_DISMOUNT_VOLUME); }
 void UnlockVolume(void*, DeviceHandle device) { Control(device, FSCTL_UNLOCK_VOLUME); }
 void CloseDevice(void*, DeviceHandle device) { CloseHandle(H(device)); }
 
-bool QueryDisk(void*, DeviceHandle volume, DiskId* disk) { return DeviceNumber(H(volume), disk); }
+bool QueryDisk(void*, DeviceHandle volume, DiskId* disk) {
+    if (DeviceNumber(H(volume), disk)) return true;
+    LogFailure("IOCTL_STORAGE_GET_DEVICE_NUMBER", GetLastError());
+    return false;
+}
 
 // Every other drive letter whose volume reports the same device; opened without access
 // rights, which is enough to ask for the device number.
@@ -113,18 +134,36 @@ bool MoveTo(DeviceHandle device, int64_t offset) {
     return SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN) != 0;
 }
 
+// A failed transfer, with the system's reason (a short transfer has none).
+void LogTransferFailure(const char* call, int64_t offset, uint32_t length, uint32_t moved) {
+    const DWORD error = GetLastError();
+    char what[96];
+    std::snprintf(what, sizeof what, "%s of %lu bytes at offset %lld (%lu moved)", call,
+                  static_cast<unsigned long>(length), static_cast<long long>(offset),
+                  static_cast<unsigned long>(moved));
+    LogFailure(what, error);
+}
+
 bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
-    if (!device || !MoveTo(device, offset)) return false;
+    if (!device) return false;
     DWORD written = 0;
-    return WriteFile(H(device), data, length, &written, nullptr) && written == length;
+    if (MoveTo(device, offset) && WriteFile(H(device), data, length, &written, nullptr) &&
+        written == length)
+        return true;
+    LogTransferFailure("WriteFile", offset, length, written);
+    return false;
 }
 
 // Read through the same unbuffered handle the image was written with: what comes back is
 // what the device holds, not what the system cache remembers.
 bool ReadAt(void*, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
-    if (!device || !MoveTo(device, offset)) return false;
+    if (!device) return false;
     DWORD read = 0;
-    return ReadFile(H(device), data, length, &read, nullptr) && read == length;
+    if (MoveTo(device, offset) && ReadFile(H(device), data, length, &read, nullptr) &&
+        read == length)
+        return true;
+    LogTransferFailure("ReadFile", offset, length, read);
+    return false;
 }
 
 bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }
@@ -135,7 +174,11 @@ bool DiskUnchanged(void*, DeviceHandle disk) { return SameChosenDisk(TargetIdent
 // plugging it in again. Nothing depends on the answer.
 void RefreshLayout(void*, DeviceHandle disk) { Control(disk, IOCTL_DISK_UPDATE_PROPERTIES); }
 
-ImageHandle OpenImage(void*, const char* path) { return std::fopen(path, "rb"); }
+ImageHandle OpenImage(void*, const char* path) {
+    FILE* image = std::fopen(path, "rb");
+    if (!image) LogEvent("the image file %s can't be opened: %s", path, std::strerror(errno));
+    return image;
+}
 
 int64_t ImageSize(void*, ImageHandle image) {
     FILE* file = static_cast<FILE*>(image);
@@ -210,6 +253,9 @@ void ClosePage(void* context, bool waitForIt) {
 
 void Pause(void*, unsigned milliseconds) { Sleep(milliseconds); }
 
+void Note(void*, const char* text) { LogEvent("writer: %s", text); }
+uint32_t Milliseconds(void*) { return GetTickCount(); }
+
 }  // namespace
 
 bool ImageWriter() {
@@ -219,7 +265,8 @@ bool ImageWriter() {
                   WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged, RefreshLayout,
                   OpenImage,    ImageSize,      ReadImage,     RewindImage,    CloseImage,
                   AllocBuffer,  FreeBuffer,     Ask,           SetStatus,      SetBarRange,
-                  ShowProgress, SetWizardState, ClosePage,     Pause};
+                  ShowProgress, SetWizardState, ClosePage,     Pause,          Note,
+                  Milliseconds};
     WriterShared shared{TargetDrive,  ImagePath,   &CancelRequested,         &DownloadActive,
                         &WriteActive, TargetIdentity.lengthKnown, TargetIdentity.length};
     return RunImageWriter(ops, shared, nullptr);

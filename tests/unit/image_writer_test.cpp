@@ -56,6 +56,8 @@ struct Fake {
     bool lengthKnown = false;    // the chosen disk's length, when its device answered it
     int64_t diskLength = 0;
     int refreshes = 0;
+    std::vector<std::string> notes;  // the run log's lines
+    uint32_t clock = 0;
     int diskReads = 0;
     std::map<int64_t, uint64_t> virtualStamps;  // what a virtual image left at each offset
     std::deque<int> answers;     // for the Yes/No questions; the others get OK
@@ -306,6 +308,8 @@ void Pause(void* c, unsigned ms) {
     EXPECT_EQ(ms, 1000u);
     ++F(c).pauses;
 }
+void Note(void* c, const char* text) { F(c).notes.push_back(text); }
+uint32_t Milliseconds(void* c) { return F(c).clock += 250; }
 
 // Sets the cancel while a question of the given caption is open.
 std::function<void(Fake&, const Box&)> CancelDuring(const std::string& caption) {
@@ -325,7 +329,8 @@ protected:
                          WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
                          OpenImage,    ImageSize,      ReadImage,      RewindImage,    CloseImage,
                          AllocBuffer,  FreeBuffer,     Ask,            SetStatus,      SetBarRange,
-                         ShowProgress, SetWizardState, ClosePage,      Pause};
+                         ShowProgress, SetWizardState, ClosePage,      Pause,          Note,
+                         Milliseconds};
     }
 
     bool Run(const WriterOps& ops) {
@@ -523,6 +528,14 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
     // Every lock is released before the user is told.
     EXPECT_LT(f.Index("close " + kDisk), f.Index("unlock " + kVolume));
     EXPECT_EQ(f.events.back(), "ask Operation Complete");
+    // The run log has each phase with its time, and the ending.
+    EXPECT_EQ(f.notes, (std::vector<std::string>{
+                           "lock: 1 volume(s) of disk 3 locked in 250 ms",
+                           "image: 197608 bytes",
+                           "\\\\.\\PHYSICALDRIVE3, sector size 0; the volume's first 64 KiB wiped",
+                           "write: 132072 bytes in 250 ms (515.91 KB/s)",
+                           "read-back, with chunk 0 written last: 197608 bytes in 250 ms (771.91 KB/s)",
+                           "ending: success, the image is written and read back whole"}));
 }
 
 TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
