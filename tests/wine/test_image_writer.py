@@ -156,15 +156,18 @@ class WriterUnderWine(unittest.TestCase):
             # opens a stand-in device for the letter whose reads and writes fail.)
             os.makedirs(s.path("not_a_volume"), exist_ok=True)
 
-            # Yes retries: the first retry fails again, the second finds the volume back.
-            s.link_device("e::", s.path("not_a_volume"))
+            # Yes retries: the first retry fails again, the second finds the volume back. The
+            # volume refuses to be opened for writing while its file is immutable; the device
+            # stays the same, so the drive is still the chosen one.
+            subprocess.run(["chattr", "+i", rig.volume], check=True)
+            self.addCleanup(subprocess.run, ["chattr", "-i", rig.volume])
             program = rig.start("--drive", "E", "--image", image)
             box = d.wait_message_box("Write Error", timeout=30)
             self.assertEqual(d.message_text(box), OPEN_FAILED)
             d.answer(box, "yes")
             d.wait_gone(box)
             box = d.wait_message_box("Write Error")
-            s.link_device("e::", rig.volume)
+            subprocess.run(["chattr", "-i", rig.volume], check=True)
             d.answer(box, "yes")
             d.answer(d.wait_message_box("Operation Complete"), "ok")
             boxes, report = rig.finish(program)
