@@ -6,8 +6,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/run_log.h"
@@ -83,7 +85,28 @@ DeviceHandle OpenDisk(void*, const char* path) {
                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
 }
 
+// For the tests: HALCYRA_REFUSE_LOCKS=n refuses the process's first n locks as Windows does
+// while files are open on the volume (Wine grants every lock).
+bool LockRefusedForTest() {
+    static std::atomic<int> refusals{-1};
+    int expected = -1;
+    if (refusals.load() == -1) {
+        const char* value = std::getenv("HALCYRA_REFUSE_LOCKS");
+        refusals.compare_exchange_strong(expected, value ? std::atoi(value) : 0);
+    }
+    int left = refusals.load();
+    while (left > 0 && !refusals.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left <= 0) return false;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+}
+
 bool LockVolume(void*, DeviceHandle device) {
+    if (LockRefusedForTest()) {
+        LogFailure("FSCTL_LOCK_VOLUME", GetLastError());
+        return false;
+    }
     return LoggedControl(device, FSCTL_LOCK_VOLUME, "FSCTL_LOCK_VOLUME");
 }
 bool DismountVolume(void*, DeviceHandle device) { return Control(device, FSCTL_DISMOUNT_VOLUME); }

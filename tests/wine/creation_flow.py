@@ -263,3 +263,13 @@ def downloaded_image(session):
         if "HalcyraImage.bin" in files:
             return os.path.join(root, "HalcyraImage.bin")
     return None
+
+
+def run_log(session):
+    """The program's run log (HalcyraCreator.log in its temporary folder) as text; empty before
+    the program has written it."""
+    for root, _, files in os.walk(session.c_drive("users")):
+        if "HalcyraCreator.log" in files:
+            with open(os.path.join(root, "HalcyraCreator.log"), "rb") as f:
+                return f.read().decode("latin-1")
+    return ""

@@ -19,7 +19,7 @@ from harness import WineSession, wait_until  # noqa: E402
 from creation_flow import (BAR, CANCEL, CANCELLED, DOWNLOAD_ERROR, DRIVE_LIST, PAGE,  # noqa: E402
                            SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, build_demo_image,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
-                           open_drive_page, watch)
+                           open_drive_page, run_log, watch)
 
 CHUNK = 65536
 MIB = 1 << 20
@@ -30,6 +30,8 @@ NOT_VERIFIED = ("The Halcyra image could not be verified on your USB Drive: the 
 CHANGED = ("Drive E: has changed since it was chosen, so nothing has been written to it. Please "
            "choose the drive again.")
 OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
+IN_USE = ("USB Drive is in use - please ensure any files on this drive are closed. Would you like "
+          "to try again?")
 IMAGE_ERROR = "Error openning downloaded image - process can not continue"
 STILL_BUSY = ("Drive E: is still busy with the previous creation run, which has not stopped yet. "
               "Please wait a moment, then click Next again.")
@@ -50,8 +52,9 @@ def tearDownModule():
 # "start" for before Create) and what they do, the boxes they see (caption, text and optionally
 # the answer, "ok" by default), and what the stick then holds: "untouched", "partial", "unproven"
 # (all but chunk 0) or "image". A row whose last box is the success ends the program. With
-# nofs, the drive has no file system Windows reads (its folder link points nowhere).
-Row = namedtuple("Row", "name server stick at act boxes disk nofs", defaults=(False,))
+# nofs, the drive has no file system Windows reads (its folder link points nowhere); log lists
+# what the run log must say of the row, so that support can tell the endings apart.
+Row = namedtuple("Row", "name server stick at act boxes disk nofs log", defaults=(False, ()))
 FAST = dict(size=16 * MIB)
 SLOW = dict(size=16 * MIB, delay_ms=40)
 SAME = "same"
@@ -63,10 +66,17 @@ TWICE = [
     Row("no file system: write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX],
         "partial", nofs=True),
     Row("the same stick again: a whole run", "normal", SAME, None, None, [SUCCESS_BOX], "image",
-        nofs=True),
+        nofs=True, log=("page: progress", "lock: 1 volume(s) of disk 1 locked", "write: ",
+                        "read-back, with chunk 0 written last: ", "ending: success",
+                        "page progress ended: finished or closed")),
 ]
 
 ROWS = [
+    # The program refuses its first volume lock (HALCYRA_REFUSE_LOCKS), so this row comes first.
+    Row("volume in use, No", "normal", FAST, None, None,
+        [("Write Error", IN_USE, "no"), CANCEL_BOX], "untouched",
+        log=("FSCTL_LOCK_VOLUME failed: error 5 (", "ending: the user declined to retry",
+             "page progress ended: stopped")),
     Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
     Row("server sends nothing", "stall", FAST, None, None, [("Download Error", DOWNLOAD_ERROR)],
         "untouched"),
@@ -84,7 +94,9 @@ ROWS = [
     Row("image truncated while written", "normal", SLOW, "Written", "truncate", [CANCEL_BOX],
         "partial"),
     Row("stick smaller than it reports", "normal", dict(size=16 * MIB, keep=MIB), None, None,
-        [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None),
+        [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None,
+        log=("write: ", "read-back: the disk does not give back what was written",
+             "ending: the write stopped")),
     Row("stick that keeps nothing", "normal", dict(size=16 * MIB, forget=True), None, None,
         [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None),
     Row("stick with a failing byte", "normal", dict(size=16 * MIB, corrupt=3 * CHUNK + 5), None,
@@ -156,6 +168,7 @@ class RunEndings(unittest.TestCase):
             d.click(drive_page, REFRESH)
             wait_until(lambda: d.combo_items(drive_page, DRIVE_LIST) == ["E:\\"], timeout=10,
                        message="the drive listed without size or label")
+        log_start = len(run_log(s))
         if row.at == "start":
             self.act(s, server, None, row, drive_dir)
         page = create_on(d, drive_page)
@@ -177,6 +190,9 @@ class RunEndings(unittest.TestCase):
             self.assertFalse(d.exists(page))
         if row.disk:
             self.assert_disk(stick, row.disk)
+        logged = run_log(s)[log_start:]
+        for fragment in row.log:
+            self.assertIn(fragment, logged, "the run log")
         # The volume is wiped only once the write has begun, and only its first 64 KiB.
         wiped = row.disk != "untouched"
         self.assertTrue(is_filled(volume, b"\0" if wiped else b"\xdd", 0, CHUNK))
@@ -192,7 +208,8 @@ class RunEndings(unittest.TestCase):
                 ImageServer(IMAGE, mode="normal", trickle_bytes=16384, trickle_interval=0.2) as server:
             _, volume = add_target_drive(s, size_bytes=64 * MIB)
             drive_dir = s.path("drive_e")
-            env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4")
+            env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4",
+                       HALCYRA_REFUSE_LOCKS="1" if rows[0].name == "volume in use, No" else "0")
             program = s.start_program(env=env)
             drive_page = open_drive_page(s.driver)
             stick = None
