@@ -9,6 +9,7 @@
 #include "app/screens.h"
 #include "app/settings.h"
 #include "app/shared_state.h"
+#include "create/download_worker.h"
 #include "create/drive_page.h"
 #include "create/progress_page.h"
 #include "res/resource.h"
@@ -73,6 +74,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadPageChrome();
     UsbMode = 1;
     LoadSettings();
+    RemoveLeftDownloads(false);  // what the runs of an earlier start left behind
 
     if (!AgreementGatePasses(SettingsFlags)) {
         RunDialog(IDD_AGREEMENT, AgreementScreen);
@@ -88,5 +90,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (NextWizardStep(WizardStep::Welcome, WizardState) != WizardStep::End) RunPageLoop();
 
     WaitForPreviousWorker(kEndWaitLimitMs);
+    RemoveLeftDownloads(true);
     return kExitNormal;
 }

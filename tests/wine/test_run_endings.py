@@ -14,7 +14,8 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WineSession, wait_until  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, DOWNLOAD_ERROR, DRIVE_LIST, PAGE, STATUS,  # noqa: E402
+from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, NO_DATA, PAGE, STATUS,  # noqa: E402
+                           download_error,
                            SUCCESS, FakeStick, ImageServer, add_target_drive, build_demo_image,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
                            open_drive_page, watch)
@@ -49,7 +50,7 @@ CANCEL_BOX = ("Cancelled", CANCELLED)
 
 ROWS = [
     Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
-    Row("server sends nothing", "stall", FAST, None, None, [("Download Error", DOWNLOAD_ERROR)],
+    Row("server sends nothing", "stall", FAST, None, None, [("Download Error", download_error(NO_DATA % 4))],
         "untouched"),
     Row("pause before the lock, Cancel Yes", "normal", SLOW, "Creating", "cancel", [CANCEL_BOX],
         "untouched"),
