@@ -113,7 +113,7 @@ void DownloadErrorText(char* out, size_t size, DownloadCause cause, const Respon
         break;
     }
     if (line[0]) {
-        snprintf(out, size, "%s\n%s", kDownloadErrorText, line);
+        snprintf(out, size, "%s\n\n%s", kDownloadErrorText, line);
     } else {
         snprintf(out, size, "%s", kDownloadErrorText);
     }

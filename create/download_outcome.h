@@ -1,6 +1,6 @@
 // How a download ended, decided from what is known once the download call has returned, and
 // the "Download Error" text that tells the user why: the first line is the same for every
-// failure, the second names the cause.
+// failure, the last names the cause.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -62,8 +62,8 @@ constexpr const char kWebPageText[] =
 
 constexpr size_t kDownloadErrorSize = 5120;  // room for the whole text, a long folder included
 
-// "Unable to connect ... connection.\n<cause>" into out. `headers` gives the server's answer,
-// `tempFolder` the folder of the two folder causes (shown without its closing backslash),
-// `stallSeconds` the limit of NoData.
+// "Unable to connect ... connection.", an empty line, then the cause, into out. `headers`
+// gives the server's answer, `tempFolder` the folder of the two folder causes (shown without
+// its closing backslash), `stallSeconds` the limit of NoData.
 void DownloadErrorText(char* out, size_t size, DownloadCause cause, const ResponseHeaders* headers,
                        const char* tempFolder, uint32_t stallSeconds);

@@ -45,7 +45,7 @@ std::string ErrorText(DownloadCause cause, const ResponseHeaders* headers = null
 }
 
 const std::string kFirst =
-    "Unable to connect to the application server - Please check your network connection.\n";
+    "Unable to connect to the application server - Please check your network connection.\n\n";
 
 }  // namespace
 
@@ -147,7 +147,7 @@ TEST(DownloadErrorText, TheDesignsLineThenTheCause) {
               kFirst + "The connection to the application server closed before the whole image "
                        "had arrived.");
     // Without a cause (the worker could not even start), the design's line alone.
-    EXPECT_EQ(ErrorText(DownloadCause::None), kFirst.substr(0, kFirst.size() - 1));
+    EXPECT_EQ(ErrorText(DownloadCause::None), kFirst.substr(0, kFirst.size() - 2));
 }
 
 TEST(ResponseHeaders, StatusLineAndTheHeadersARecordNeeds) {

@@ -28,7 +28,7 @@ CANCELLED = "The Halcyra creation process has been cancelled."
 CANCEL_QUESTION = "Are you sure you want to cancel the creation process?"
 DOWNLOAD_ERROR = ("Unable to connect to the application server - Please check your network "
                   "connection.")
-# The second line of a "Download Error": its cause.
+# The last line of a "Download Error": its cause.
 SERVER_ANSWERED = "The server answered %s."
 NO_CONNECTION = "No connection to the application server could be made."
 NO_DATA = "The application server sent no data for %d seconds."
@@ -43,7 +43,7 @@ FOLDER_READ_ONLY = "The image can't be saved in the temporary folder %s."
 
 def download_error(cause):
     """The "Download Error" text: the same first line for every failure, then its cause."""
-    return DOWNLOAD_ERROR + "\n" + cause
+    return DOWNLOAD_ERROR + "\n\n" + cause
 SUCCESS = ("Halcyra has been successfully written to drive E:. Please insert the Halcyra USB "
            "Flash Drive into your computer and restart your computer to launch Halcyra. The "
            "Halcyra creator will close when ok is clicked.")
