@@ -4,6 +4,7 @@
 #include "create/download_worker.h"
 
 #include <urlmon.h>
+#include <wininet.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -68,6 +69,7 @@ struct ProgressCallback {
     ResponseHeaders headers;
     DownloadCause stoppedFor;  // set when the headers show that the download can't succeed
     ReceivedCounter received;
+    IBinding* binding;         // the platform's binding of the download, while it runs
     FILE* reportLog;           // HALCYRA_DOWNLOAD_LOG: the platform's raw reports, for tests
     char tempFolder[kImagePathSize];
     char downloadFile[kImagePathSize];
@@ -146,16 +148,66 @@ HRESULT STDMETHODCALLTYPE QueryInterface(ProgressCallback* self, REFIID id, void
 }
 ULONG STDMETHODCALLTYPE AddRef(ProgressCallback*) { return 0; }
 ULONG STDMETHODCALLTYPE Release(ProgressCallback*) { return 0; }
-HRESULT STDMETHODCALLTYPE OnStartBinding(ProgressCallback*, DWORD, IBinding*) { return E_NOTIMPL; }
+// The binding is kept for the name of the platform's cache file of the download.
+HRESULT STDMETHODCALLTYPE OnStartBinding(ProgressCallback* self, DWORD, IBinding* binding) {
+    if (binding && !self->binding) {
+        binding->AddRef();
+        self->binding = binding;
+    }
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE GetPriority(ProgressCallback*, LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnLowResource(ProgressCallback*, DWORD) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE OnStopBinding(ProgressCallback*, HRESULT, LPCWSTR) { return E_NOTIMPL; }
+void ReleaseBinding(ProgressCallback* self) {
+    if (self->binding) self->binding->Release();
+    self->binding = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE OnStopBinding(ProgressCallback* self, HRESULT, LPCWSTR) {
+    ReleaseBinding(self);
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE GetBindInfo(ProgressCallback*, DWORD*, BINDINFO*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnDataAvailable(ProgressCallback*, DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
     return E_NOTIMPL;
 }
 HRESULT STDMETHODCALLTYPE OnObjectAvailable(ProgressCallback*, REFIID, IUnknown*) {
     return E_NOTIMPL;
+}
+
+// The platform's cache file of the download into the run record, from a report's text (wide)
+// or from the binding's data file option (wide under Wine, narrow on Windows).
+void NoteCacheFile(WorkerRun* run, const void* name, bool wide) {
+    if (run->cacheFileKnown) return;
+    if (wide) {
+        if (WideCharToMultiByte(CP_ACP, 0, static_cast<const WCHAR*>(name), -1, run->cacheFile,
+                                sizeof run->cacheFile, nullptr, nullptr) <= 0)
+            return;
+    } else if (snprintf(run->cacheFile, sizeof run->cacheFile, "%s",
+                        static_cast<const char*>(name)) >= static_cast<int>(sizeof run->cacheFile)) {
+        return;
+    }
+    if (run->cacheFile[0]) run->cacheFileKnown = 1;
+}
+
+// Asks the binding for the file the platform stores the download in as it arrives. Wine
+// reports that file's name only once the whole body has been read, up to half a minute after
+// the headers, so it is asked for at every report until it is known.
+void AskCacheFile(ProgressCallback* self) {
+    if (self->run->cacheFileKnown || !self->binding) return;
+    IWinInetInfo* info = nullptr;
+    if (FAILED(self->binding->QueryInterface(IID_IWinInetInfo, reinterpret_cast<void**>(&info))) ||
+        !info)
+        return;
+    WCHAR name[MAX_PATH + 1] = {};
+    DWORD size = sizeof name - sizeof(WCHAR);
+    if (info->QueryOption(INTERNET_OPTION_DATAFILE_NAME, name, &size) == S_OK && size > 0) {
+        // A wide name has a zero as its second byte: no file name starts with a control
+        // character followed by nothing.
+        const char* bytes = reinterpret_cast<const char*>(name);
+        NoteCacheFile(self->run, name, bytes[0] != 0 && bytes[1] == 0);
+    }
+    info->Release();
 }
 
 // Each report of the platform: notes what has arrived for the page, and stops the download
@@ -165,10 +217,11 @@ HRESULT STDMETHODCALLTYPE OnObjectAvailable(ProgressCallback*, REFIID, IUnknown*
 // What Wine 8's urlmon reports (raw reports of whole runs, HALCYRA_DOWNLOAD_LOG): the received
 // count is the true count modulo 2^32 (the last report of a 4 GiB + 1,234,567-byte image
 // carries 1,234,567); the total is the Content-Length only below 2 GiB and 2,147,483,647 from
-// there on; the reports come irregularly, some seconds apart while data flows fast; and after
-// the last one the call still copies its cache file into the run's file (16 s for 4 GiB)
-// without a report. So the count is followed across its wraps, the length is taken from the
-// headers, and the page reads the cache file's length between reports.
+// there on; the reports come irregularly, 6 to 66 of them for 4 GiB, up to 32 s apart while
+// the data flows; and after the last one the call still copies its cache file into the run's
+// file (16 to 18 s for 4 GiB) without a report. So the count is followed across its wraps,
+// the length is taken from the headers, and the page reads the cache file's length between
+// reports.
 HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedReceived,
                                      ULONG reportedTotal, ULONG code, LPCWSTR text) {
     WorkerRun* run = self->run;
@@ -176,11 +229,10 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
     Log(self, "progress %lu %lu %lu\n", static_cast<unsigned long>(reportedReceived),
         static_cast<unsigned long>(reportedTotal), static_cast<unsigned long>(code));
     run->lastReport = now;
-    if (code == BINDSTATUS_CACHEFILENAMEAVAILABLE && text && !run->cacheFileKnown) {
-        if (WideCharToMultiByte(CP_ACP, 0, text, -1, run->cacheFile, sizeof run->cacheFile,
-                                nullptr, nullptr) > 0)
-            run->cacheFileKnown = 1;
-    }
+    const bool cacheFileKnown = run->cacheFileKnown;
+    if (code == BINDSTATUS_CACHEFILENAMEAVAILABLE && text) NoteCacheFile(run, text, true);
+    AskCacheFile(self);
+    if (!cacheFileKnown && run->cacheFileKnown) Log(self, "cache file %s\n", run->cacheFile);
     if (code == BINDSTATUS_BEGINDOWNLOADDATA || code == BINDSTATUS_DOWNLOADINGDATA ||
         code == BINDSTATUS_ENDDOWNLOADDATA) {
         const uint64_t received = self->received.Advance(reportedReceived);
@@ -336,6 +388,7 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     self->reportLog = logPath && *logPath ? fopen(logPath, "a") : nullptr;
     HRESULT result = URLDownloadToFileA(nullptr, self->request, self->downloadFile, 0,
                                         reinterpret_cast<IBindStatusCallback*>(self));
+    ReleaseBinding(self);
     Log(self, "result %08lx\n", static_cast<unsigned long>(result));
     if (self->reportLog) fclose(self->reportLog);
     self->reportLog = nullptr;

@@ -176,6 +176,32 @@ class DownloadEndings(unittest.TestCase):
             self.assertEqual(glob.glob(os.path.join(temp[1], "HalcyraDownload-*.tmp")), [],
                              "no download file is left")
 
+    def test_a_large_image_with_a_stall_limit_of_two_seconds_succeeds(self):
+        # The platform reports a fast download only every few seconds and copies it into place
+        # at the end without a report; neither may count as a stall.
+        large = build_demo_image(os.path.join(WORK, "large.img"), 512 * MIB + 12345)
+        try:
+            with WineSession("download-large", accept_agreement=True) as s, \
+                    ImageServer(large) as server:
+                disk, _ = add_target_drive(s, disk_size=512 * MIB + MIB)
+                env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="2")
+                program = s.start_program(env=env)
+                d = s.driver
+                page = create_on(d, open_drive_page(d))
+                samples = watch(d, page, lambda _: message_boxes(d), interval=0.2, timeout=600)
+                self.assertTrue([x for x in samples if "Downloaded" in (x["status"] or "")])
+                caption = message_boxes(d)[0]
+                box, text = d.expect_message(caption)
+                self.assertEqual(caption, "Operation Complete", text)
+                self.assertEqual(text, SUCCESS)
+                d.answer(box, "ok")
+                self.assertEqual(program.wait(30), 0)
+                self.assertEqual([r["end"] for r in server.requests()], ["complete"])
+                self.assertEqual(subprocess.run(["cmp", "-n", str(os.path.getsize(large)), disk,
+                                                 large]).returncode, 0, "the disk holds the image")
+        finally:
+            os.unlink(large)
+
 
 if __name__ == "__main__":
     unittest.main()
