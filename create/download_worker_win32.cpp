@@ -158,6 +158,7 @@ HRESULT STDMETHODCALLTYPE OnStartBinding(ProgressCallback* self, DWORD, IBinding
 }
 HRESULT STDMETHODCALLTYPE GetPriority(ProgressCallback*, LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnLowResource(ProgressCallback*, DWORD) { return E_NOTIMPL; }
+
 void ReleaseBinding(ProgressCallback* self) {
     if (self->binding) self->binding->Release();
     self->binding = nullptr;
@@ -202,8 +203,8 @@ void AskCacheFile(ProgressCallback* self) {
     WCHAR name[MAX_PATH + 1] = {};
     DWORD size = sizeof name - sizeof(WCHAR);
     if (info->QueryOption(INTERNET_OPTION_DATAFILE_NAME, name, &size) == S_OK && size > 0) {
-        // A wide name has a zero as its second byte: no file name starts with a control
-        // character followed by nothing.
+        // A narrow path never has a zero as its second byte (it starts with a drive letter
+        // or a backslash); a wide one does.
         const char* bytes = reinterpret_cast<const char*>(name);
         NoteCacheFile(self->run, name, bytes[0] != 0 && bytes[1] == 0);
     }

@@ -16,7 +16,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import ARCH, WineSession  # noqa: E402
-from creation_flow import (BAR, SUCCESS, ImageServer, add_target_drive, create_on,  # noqa: E402
+from creation_flow import (SUCCESS, ImageServer, add_target_drive, create_on,  # noqa: E402
                            message_boxes, open_drive_page, make_demo_image, watch)
 
 SIZE = (4 << 30) + 1234567
