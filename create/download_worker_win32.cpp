@@ -234,8 +234,10 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
     if (code == BINDSTATUS_CACHEFILENAMEAVAILABLE && text) NoteCacheFile(run, text, true);
     AskCacheFile(self);
     if (!cacheFileKnown && run->cacheFileKnown) Log(self, "cache file %s\n", run->cacheFile);
-    if (code == BINDSTATUS_BEGINDOWNLOADDATA || code == BINDSTATUS_DOWNLOADINGDATA ||
-        code == BINDSTATUS_ENDDOWNLOADDATA) {
+    // The body of an error answer is not counted: the page shows no progress for it.
+    const bool data = code == BINDSTATUS_BEGINDOWNLOADDATA ||
+                      code == BINDSTATUS_DOWNLOADINGDATA || code == BINDSTATUS_ENDDOWNLOADDATA;
+    if (data && IsSuccessStatus(self->headers.status)) {
         const uint64_t received = self->received.Advance(reportedReceived);
         if (received > run->received) {
             run->received = received;
@@ -254,11 +256,11 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
 // kept with the run, and a response that can't succeed is stopped here, at the next report.
 void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
     self->headers = headers;
-    if (headers.contentLength) self->run->announced = headers.contentLength;
     if (!IsSuccessStatus(headers.status)) {
         self->stoppedFor = DownloadCause::ServerAnswer;
         return;
     }
+    if (headers.contentLength) self->run->announced = headers.contentLength;
     ULARGE_INTEGER folderFree;
     if (headers.contentLength &&
         GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr) &&
@@ -394,8 +396,8 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     if (self->reportLog) fclose(self->reportLog);
     self->reportLog = nullptr;
     // A download given up on may still have been finished by the platform, or copied in part:
-    // its file is removed and nothing else is touched.
-    if (GivenUp(run)) {
+    // its file is removed and nothing else is touched. So is a download whose page has gone.
+    if (GivenUp(run) || !RunPageIsOpen(run)) {
         RemoveDownloadFile(self);
         return Downloaded::GivenUp;
     }

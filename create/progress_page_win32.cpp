@@ -208,6 +208,7 @@ void OnDestroy(HWND page) {
         DownloadActive = 0;
         WriteActive = 0;
     }
+    TakeOverDownload(page);  // a download still running ends without a word
     CancelRequested = 1;
     RunPage = nullptr;
 }
