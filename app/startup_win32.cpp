@@ -10,6 +10,7 @@
 #include "app/screens.h"
 #include "app/settings.h"
 #include "app/shared_state.h"
+#include "create/download_worker.h"
 #include "create/drive_page.h"
 #include "create/progress_page.h"
 #include "res/resource.h"
@@ -79,6 +80,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadPageChrome();
     UsbMode = 1;
     LoadSettings();
+    RemoveLeftDownloads(false);  // what the runs of an earlier start left behind
 
     if (!AgreementGatePasses(SettingsFlags)) {
         LogEvent("page: licence agreement");
@@ -100,6 +102,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     if (!WaitForPreviousWorker(kEndWaitLimitMs))
         LogEvent("end: the last run's worker is still in a device write; it is left behind");
+    RemoveLeftDownloads(true);
     LogEvent("end: exit code %d", kExitNormal);
     return kExitNormal;
 }

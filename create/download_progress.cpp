@@ -10,6 +10,35 @@
 #error "HALCYRA_DEFAULT_IMAGE_URL must name the built-in image address"
 #endif
 
+bool DownloadFileName(char* out, size_t size, uint32_t processId, uint32_t runNumber) {
+    int length = snprintf(out, size, "HalcyraDownload-%lu-%lu.tmp",
+                          static_cast<unsigned long>(processId), static_cast<unsigned long>(runNumber));
+    if (length >= 0 && static_cast<size_t>(length) < size) return true;
+    if (size) out[0] = 0;
+    return false;
+}
+
+bool DownloadFileProcess(const char* name, uint32_t* processId) {
+    static const char kPrefix[] = "HalcyraDownload-";
+    if (strncmp(name, kPrefix, sizeof kPrefix - 1) != 0) return false;
+    const char* at = name + sizeof kPrefix - 1;
+    uint64_t values[2] = {0, 0};
+    for (int part = 0; part < 2; ++part) {
+        const char* digits = at;
+        while (*at >= '0' && *at <= '9' && values[part] <= UINT32_MAX)
+            values[part] = values[part] * 10 + static_cast<uint64_t>(*at++ - '0');
+        if (at == digits || values[part] > UINT32_MAX) return false;
+        if (*at++ != (part == 0 ? '-' : '.')) return false;
+    }
+    // The extension in any case, as the file system matches it.
+    const char* extension = "tmp";
+    for (int i = 0; i < 3; ++i)
+        if ((at[i] | 0x20) != extension[i]) return false;
+    if (at[3] != 0) return false;
+    *processId = static_cast<uint32_t>(values[0]);
+    return true;
+}
+
 const char* ImageUrlFrom(const char* environmentValue) {
     if (environmentValue && environmentValue[0]) return environmentValue;
     return HALCYRA_DEFAULT_IMAGE_URL;
@@ -64,7 +93,8 @@ uint64_t ContentLengthOf(const char* headers) {
 }
 
 ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelRequested,
-                            int64_t now, int64_t downloadStart, int32_t lastShownSecond) {
+                            int64_t now, int64_t downloadStart, int32_t lastShownSecond,
+                            bool last) {
     ProgressStep step = {};
     if (cancelRequested) {
         step.abort = true;
@@ -81,7 +111,7 @@ ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelReques
     if (position > kDownloadBarSteps) position = kDownloadBarSteps;
     step.barPosition = static_cast<int32_t>(position);
     step.rate = elapsed >= 1 ? static_cast<int64_t>(received) / elapsed : 0;
-    step.show = step.elapsed != lastShownSecond;
+    step.show = step.elapsed != lastShownSecond || last;
     return step;
 }
 

@@ -10,10 +10,19 @@ constexpr size_t kRequestAddressSize = 4096;   // room for the request address
 constexpr size_t kDownloadStatusSize = 128;    // room for one download status line
 constexpr const char kImageUrlVariable[] = "HALCYRA_IMAGE_URL";
 constexpr const char kImageFileName[] = "HalcyraImage.bin";
+// Each run downloads into a file of its own in the temporary directory, named
+// "HalcyraDownload-<process id>-<run number>.tmp", and moves it over the image file only once
+// it has passed the check: a download given up on can't touch another run's image.
+constexpr const char kDownloadFilePattern[] = "HalcyraDownload-*.tmp";
 constexpr const char kDownloadingText[] = "Downloading application components...";
 constexpr const char kDownloadErrorText[] =
     "Unable to connect to the application server - Please check your network connection.";
 constexpr const char kDownloadErrorCaption[] = "Download Error";
+
+// The run's download file name into out; false when it doesn't fit.
+bool DownloadFileName(char* out, size_t size, uint32_t processId, uint32_t runNumber);
+// The process id in a download file name; false for any other name.
+bool DownloadFileProcess(const char* name, uint32_t* processId);
 
 // The image address: the value of HALCYRA_IMAGE_URL when it is set and not empty, else the
 // address built into the program.
@@ -57,9 +66,11 @@ struct ProgressStep {
 
 // A cancel aborts at every report, also while the server sends no length (total 0); otherwise
 // a report without a total shows nothing, and the page changes at most once per elapsed second
-// (never while elapsed equals the second shown last).
+// (never while elapsed equals the second shown last), except for the download's last count
+// (`last`), which is always shown.
 ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelRequested,
-                            int64_t now, int64_t downloadStart, int32_t lastShownSecond);
+                            int64_t now, int64_t downloadStart, int32_t lastShownSecond,
+                            bool last = false);
 
 // "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize).
 void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate);

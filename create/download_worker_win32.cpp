@@ -1,9 +1,12 @@
-// DownloadWorker: fetches the image with URLDownloadToFileA, showing its progress on the page
-// that started the run, and hands over to ImageWriter.
+// DownloadWorker: fetches the image with URLDownloadToFileA into a file of the run's own,
+// checks what arrived, puts it in place as the image file and hands over to ImageWriter. The
+// page that started the run shows the download's progress on its own tick (WatchDownload).
 #include "create/download_worker.h"
 
 #include <urlmon.h>
+#include <wininet.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,12 +15,13 @@
 
 #include "app/page_flow.h"
 #include "app/shared_state.h"
+#include "create/download_outcome.h"
 #include "create/download_progress.h"
+#include "create/image_check.h"
 #include "create/image_writer.h"
 #include "create/run_display.h"
 
 namespace {
-
 
 struct ProgressCallback;
 struct HttpNegotiate;
@@ -51,32 +55,92 @@ struct HttpNegotiateTable {
 
 struct HttpNegotiate {
     const HttpNegotiateTable* table;
-    DWORD status;            // HTTP status of the response, 0 until one arrived
-    uint64_t contentLength;  // the image's length from the response headers, 0 when not given
+    ProgressCallback* owner;
 };
 
 // The callback object: the table first, as the interface requires, then the run it reports
-// to. It lives in the worker's frame for the duration of the download call.
+// to and everything of one download. It lives in the worker's frame for the duration of the
+// download call; an abandoned worker may still be inside its call while the next run's
+// worker runs, so nothing of a download is kept anywhere else.
 struct ProgressCallback {
     const ProgressCallbackTable* table;
     WorkerRun* run;
-    time_t downloadStart;
-    uint32_t lastTotal;  // the last non-zero total the reports carried (32 bits)
-    ReceivedCounter received;
     HttpNegotiate http;
-    char status[kDownloadStatusSize];
+    ResponseHeaders headers;
+    DownloadCause stoppedFor;  // set when the headers show that the download can't succeed
+    ReceivedCounter received;
+    IBinding* binding;         // the platform's binding of the download, while it runs
+    FILE* reportLog;           // HALCYRA_DOWNLOAD_LOG: the platform's raw reports, for tests
+    char tempFolder[kImagePathSize];
+    char downloadFile[kImagePathSize];
+    char imageFile[kImagePathSize];
     char request[kRequestAddressSize];
 };
 
-// Kept across runs: the once-per-second gate of OnProgress.
-std::atomic<int32_t> LastShownSecond{0};
+// Kept across runs: the once-per-second gate of the progress line.
+int32_t LastShownSecond = 0;
 uint32_t DownloadCount = 0;
+
+uint32_t StallLimitMs() {
+    static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
+    return limit;
+}
 
 void ShowStatus(const WorkerRun* run, const char* text) {
     if (RunPageIsOpen(run)) ShowRunStatus(run->page, text);
 }
 
-// Only the HTTP status is of interest: an error page must never count as the image.
+// One line of the report log: the tick count, then the line.
+void Log(ProgressCallback* self, const char* format, ...) {
+    if (!self->reportLog) return;
+    fprintf(self->reportLog, "%lu ", static_cast<unsigned long>(GetTickCount()));
+    va_list values;
+    va_start(values, format);
+    vfprintf(self->reportLog, format, values);
+    va_end(values);
+}
+
+// The size of a file that another handle is writing: asked through a handle of its own that
+// requests no access, so that the writer's sharing never refuses it and the size is the file's
+// own, not a directory entry's.
+uint64_t OpenFileSize(const char* path) {
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+// What has arrived: the reports' count, or the cache file's length when it is ahead.
+uint64_t ArrivedCount(const WorkerRun* run) {
+    uint64_t count = run->received;
+    if (run->cacheFileKnown) {
+        const uint64_t cached = OpenFileSize(run->cacheFile);
+        if (cached > count) count = cached;
+    }
+    return count;
+}
+
+// The page shows the progress line: only the page's thread calls this, so the lines shown
+// follow one another in order, and the count shown never goes back.
+void ShowDownloadLine(WorkerRun* run, uint64_t count, bool last) {
+    if (!RunPageIsOpen(run)) return;
+    if (count < run->counted) count = run->counted;
+    const uint64_t announced = run->announced;
+    ProgressStep step = DecideProgress(count, announced, false, time(nullptr),
+                                       run->downloadStart, LastShownSecond, last);
+    if (!step.show) return;
+    char line[kDownloadStatusSize];
+    DownloadStatusLine(line, sizeof line, count, announced, step.rate);
+    ShowRunProgress(run->page, line, step.barPosition);
+    LastShownSecond = step.elapsed;
+}
+
+// Only the HTTP exchange is of interest: its status and headers decide whether what arrives
+// can be the image.
 HRESULT STDMETHODCALLTYPE QueryInterface(ProgressCallback* self, REFIID id, void** object) {
     if (!IsEqualIID(id, IID_IHttpNegotiate)) return E_NOTIMPL;
     *object = &self->http;
@@ -84,10 +148,26 @@ HRESULT STDMETHODCALLTYPE QueryInterface(ProgressCallback* self, REFIID id, void
 }
 ULONG STDMETHODCALLTYPE AddRef(ProgressCallback*) { return 0; }
 ULONG STDMETHODCALLTYPE Release(ProgressCallback*) { return 0; }
-HRESULT STDMETHODCALLTYPE OnStartBinding(ProgressCallback*, DWORD, IBinding*) { return E_NOTIMPL; }
+// The binding is kept for the name of the platform's cache file of the download.
+HRESULT STDMETHODCALLTYPE OnStartBinding(ProgressCallback* self, DWORD, IBinding* binding) {
+    if (binding && !self->binding) {
+        binding->AddRef();
+        self->binding = binding;
+    }
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE GetPriority(ProgressCallback*, LONG*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnLowResource(ProgressCallback*, DWORD) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE OnStopBinding(ProgressCallback*, HRESULT, LPCWSTR) { return E_NOTIMPL; }
+
+void ReleaseBinding(ProgressCallback* self) {
+    if (self->binding) self->binding->Release();
+    self->binding = nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE OnStopBinding(ProgressCallback* self, HRESULT, LPCWSTR) {
+    ReleaseBinding(self);
+    return S_OK;
+}
 HRESULT STDMETHODCALLTYPE GetBindInfo(ProgressCallback*, DWORD*, BINDINFO*) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE OnDataAvailable(ProgressCallback*, DWORD, DWORD, FORMATETC*, STGMEDIUM*) {
     return E_NOTIMPL;
@@ -96,30 +176,96 @@ HRESULT STDMETHODCALLTYPE OnObjectAvailable(ProgressCallback*, REFIID, IUnknown*
     return E_NOTIMPL;
 }
 
-// Each progress report: stop on a cancel (or when the run's page has gone), otherwise show
-// bar, sizes and rate at most once per elapsed second.
-// The counts of the reports are 32-bit: the received count is followed across its wraps, and
-// the total is the length from the response headers when they gave one.
+// The platform's cache file of the download into the run record, from a report's text (wide)
+// or from the binding's data file option (wide under Wine, narrow on Windows).
+void NoteCacheFile(WorkerRun* run, const void* name, bool wide) {
+    if (run->cacheFileKnown) return;
+    if (wide) {
+        if (WideCharToMultiByte(CP_ACP, 0, static_cast<const WCHAR*>(name), -1, run->cacheFile,
+                                sizeof run->cacheFile, nullptr, nullptr) <= 0)
+            return;
+    } else if (snprintf(run->cacheFile, sizeof run->cacheFile, "%s",
+                        static_cast<const char*>(name)) >= static_cast<int>(sizeof run->cacheFile)) {
+        return;
+    }
+    if (run->cacheFile[0]) run->cacheFileKnown = 1;
+}
+
+// Asks the binding for the file the platform stores the download in as it arrives. Wine
+// reports that file's name only once the whole body has been read, up to half a minute after
+// the headers, so it is asked for at every report until it is known.
+void AskCacheFile(ProgressCallback* self) {
+    if (self->run->cacheFileKnown || !self->binding) return;
+    IWinInetInfo* info = nullptr;
+    if (FAILED(self->binding->QueryInterface(IID_IWinInetInfo, reinterpret_cast<void**>(&info))) ||
+        !info)
+        return;
+    WCHAR name[MAX_PATH + 1] = {};
+    DWORD size = sizeof name - sizeof(WCHAR);
+    if (info->QueryOption(INTERNET_OPTION_DATAFILE_NAME, name, &size) == S_OK && size > 0) {
+        // A narrow path never has a zero as its second byte (it starts with a drive letter
+        // or a backslash); a wide one does.
+        const char* bytes = reinterpret_cast<const char*>(name);
+        NoteCacheFile(self->run, name, bytes[0] != 0 && bytes[1] == 0);
+    }
+    info->Release();
+}
+
+// Each report of the platform: notes what has arrived for the page, and stops the download
+// once the run has been cancelled or given up, its page has gone, or the headers showed that
+// it can't succeed.
+//
+// What Wine 8's urlmon reports (raw reports of whole runs, HALCYRA_DOWNLOAD_LOG): the received
+// count is the true count modulo 2^32 (the last report of a 4 GiB + 1,234,567-byte image
+// carries 1,234,567); the total is the Content-Length only below 2 GiB and 2,147,483,647 from
+// there on; the reports come irregularly, 6 to 66 of them for 4 GiB, up to 32 s apart while
+// the data flows; and after the last one the call still copies its cache file into the run's
+// file (16 to 18 s for 4 GiB) without a report. So the count is followed across its wraps,
+// the length is taken from the headers, and the page reads the cache file's length between
+// reports.
 HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedReceived,
-                                     ULONG reportedTotal, ULONG, LPCWSTR) {
+                                     ULONG reportedTotal, ULONG code, LPCWSTR text) {
     WorkerRun* run = self->run;
     const DWORD now = GetTickCount();
+    Log(self, "progress %lu %lu %lu\n", static_cast<unsigned long>(reportedReceived),
+        static_cast<unsigned long>(reportedTotal), static_cast<unsigned long>(code));
     run->lastReport = now;
-    const uint64_t before = (self->received.wraps << 32) | self->received.last;
-    const uint64_t received = self->received.Advance(reportedReceived);
-    if (received != before) run->lastByte = now;
-    if (reportedTotal != 0) self->lastTotal = reportedTotal;
-    const uint64_t total =
-        reportedTotal == 0 ? 0 : (self->http.contentLength ? self->http.contentLength : reportedTotal);
-    bool stop = CancelRequested != 0 || !RunPageIsOpen(run);
-    ProgressStep step = DecideProgress(received, total, stop, time(nullptr), self->downloadStart,
-                                       LastShownSecond);
-    if (step.abort) return E_ABORT;
-    if (!step.show) return S_OK;
-    DownloadStatusLine(self->status, sizeof(self->status), received, total, step.rate);
-    if (RunPageIsOpen(run)) ShowRunProgress(run->page, self->status, step.barPosition);
-    LastShownSecond = step.elapsed;
-    return S_OK;
+    const bool cacheFileKnown = run->cacheFileKnown;
+    if (code == BINDSTATUS_CACHEFILENAMEAVAILABLE && text) NoteCacheFile(run, text, true);
+    AskCacheFile(self);
+    if (!cacheFileKnown && run->cacheFileKnown) Log(self, "cache file %s\n", run->cacheFile);
+    // The body of an error answer is not counted: the page shows no progress for it.
+    const bool data = code == BINDSTATUS_BEGINDOWNLOADDATA ||
+                      code == BINDSTATUS_DOWNLOADINGDATA || code == BINDSTATUS_ENDDOWNLOADDATA;
+    if (data && IsSuccessStatus(self->headers.status)) {
+        const uint64_t received = self->received.Advance(reportedReceived);
+        if (received > run->received) {
+            run->received = received;
+            run->lastByte = now;
+        }
+        // Without a length in the headers, the reports' total is the only one there is.
+        if (!self->headers.contentLength && reportedTotal) run->announced = reportedTotal;
+        if (code == BINDSTATUS_ENDDOWNLOADDATA) run->endReported = 1;
+    }
+    const bool stop = CancelRequested != 0 || !RunPageIsOpen(run) ||
+                      run->downloading != kDownloading || self->stoppedFor != DownloadCause::None;
+    return stop ? E_ABORT : S_OK;
+}
+
+// Everything the download does with the response headers, once they have arrived: they are
+// kept with the run, and a response that can't succeed is stopped here, at the next report.
+void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
+    self->headers = headers;
+    if (!IsSuccessStatus(headers.status)) {
+        self->stoppedFor = DownloadCause::ServerAnswer;
+        return;
+    }
+    if (headers.contentLength) self->run->announced = headers.contentLength;
+    ULARGE_INTEGER folderFree;
+    if (headers.contentLength &&
+        GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr) &&
+        NoRoomFor(headers.contentLength, folderFree.QuadPart))
+        self->stoppedFor = DownloadCause::TempFolderFull;
 }
 
 HRESULT STDMETHODCALLTYPE NegotiateQueryInterface(HttpNegotiate*, REFIID, void**) {
@@ -137,11 +283,13 @@ HRESULT STDMETHODCALLTYPE BeginningTransaction(HttpNegotiate*, LPCWSTR, LPCWSTR,
 HRESULT STDMETHODCALLTYPE OnResponse(HttpNegotiate* self, DWORD status, LPCWSTR headers, LPCWSTR,
                                      LPWSTR* additionalHeaders) {
     if (additionalHeaders) *additionalHeaders = nullptr;
-    self->status = status;
-    // The headers are plain ASCII: their low bytes are enough to find the length.
+    // The headers are plain ASCII: their low bytes are enough.
     std::string narrow;
     for (const WCHAR* c = headers; c && *c; ++c) narrow += static_cast<char>(*c & 0x7F);
-    self->contentLength = ContentLengthOf(narrow.c_str());
+    const ResponseHeaders parsed = ParseResponseHeaders(status, narrow.c_str());
+    Log(self->owner, "response %lu %llu\n", static_cast<unsigned long>(status),
+        static_cast<unsigned long long>(parsed.contentLength));
+    OnHeaders(self->owner, parsed);
     return S_OK;
 }
 
@@ -154,50 +302,130 @@ const ProgressCallbackTable kCallbackTable = {
     OnProgress,     OnStopBinding, GetBindInfo, OnDataAvailable, OnObjectAvailable,
 };
 
-uint64_t FileSize(const char* path) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
-    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// `folder` followed by `name` into out (kImagePathSize); false when it doesn't fit.
+bool JoinPath(char* out, const char* folder, const char* name) {
+    int length = snprintf(out, kImagePathSize, "%s%s", folder, name);
+    return length > 0 && length < kImagePathSize;
 }
 
-// ImagePath: the temporary directory and the image file name. False when there is no
-// temporary directory or the path doesn't fit.
-bool PrepareImagePath() {
-    DWORD length = GetTempPathA(kImagePathSize, ImagePath);
-    if (length == 0 || length + sizeof(kImageFileName) > static_cast<DWORD>(kImagePathSize)) {
-        ImagePath[0] = 0;
-        return false;
+DownloadCause FolderCause(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL
+               ? DownloadCause::TempFolderFull
+               : DownloadCause::TempFolderReadOnly;
+}
+
+// The run's paths in the temporary directory, and its download file made there (empty): the
+// folder must take a file before anything is asked of the server.
+DownloadCause PrepareFiles(ProgressCallback* self) {
+    DWORD length = GetTempPathA(kImagePathSize, self->tempFolder);
+    char name[64];
+    if (length == 0 || length >= static_cast<DWORD>(kImagePathSize)) {
+        self->tempFolder[0] = 0;
+        return DownloadCause::TempFolderReadOnly;
     }
-    strcat(ImagePath, kImageFileName);
-    return true;
+    if (!DownloadFileName(name, sizeof name, GetCurrentProcessId(), self->run->serial) ||
+        !JoinPath(self->downloadFile, self->tempFolder, name) ||
+        !JoinPath(self->imageFile, self->tempFolder, kImageFileName))
+        return DownloadCause::TempFolderReadOnly;
+    HANDLE file = CreateFileA(self->downloadFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        self->downloadFile[0] = 0;
+        return FolderCause(GetLastError());
+    }
+    CloseHandle(file);
+    return DownloadCause::None;
 }
 
-enum class Downloaded { Whole, Failed, GivenUp };
+void RemoveDownloadFile(ProgressCallback* self) {
+    if (self->downloadFile[0]) DeleteFileA(self->downloadFile);
+    self->downloadFile[0] = 0;
+}
 
-// The whole download: Whole only when it returned S_OK with the whole image in the file;
-// GivenUp when the page gave up on it while it stalled.
-Downloaded Download(ProgressCallback* callback) {
-    srand(RequestSeed(static_cast<uint32_t>(time(nullptr)), GetTickCount(),
-                      GetCurrentProcessId(), ++DownloadCount));
-    if (!BuildRequestAddress(callback->request, sizeof(callback->request),
-                             ImageUrlFrom(getenv(kImageUrlVariable)), RequestRandom(rand())))
-        return Downloaded::Failed;
-    if (CancelRequested) return Downloaded::Failed;
-    WorkerRun* run = callback->run;
+// The check of the finished download, from its file's length and first sector.
+void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts) {
+    HANDLE file = CreateFileA(self->downloadFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    uint8_t start[kImageCheckBytes];
+    DWORD read = 0;
+    if ((low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) &&
+        ReadFile(file, start, sizeof start, &read, nullptr)) {
+        facts->fileFound = true;
+        facts->fileSize = (static_cast<uint64_t>(high) << 32) | low;
+        facts->verdict =
+            CheckImageStart(start, read, facts->fileSize, self->headers.contentType);
+    }
+    CloseHandle(file);
+}
+
+enum class Downloaded { Image, Failed, GivenUp };
+
+// The run claims the end of its download phase; GivenUp when the page took the run over first.
+bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading) == kGivenUp; }
+
+// The whole download: Image once the image file holds a download that passed the check;
+// Failed with its cause; GivenUp when the page took the run over while it downloaded.
+Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
+    WorkerRun* run = self->run;
+    *cause = PrepareFiles(self);
+    if (*cause == DownloadCause::None) {
+        srand(RequestSeed(static_cast<uint32_t>(time(nullptr)), GetTickCount(),
+                          GetCurrentProcessId(), ++DownloadCount));
+        if (!BuildRequestAddress(self->request, sizeof(self->request),
+                                 ImageUrlFrom(getenv(kImageUrlVariable)), RequestRandom(rand())))
+            *cause = DownloadCause::NoConnection;
+    }
+    if (*cause != DownloadCause::None || CancelRequested || run->downloading != kDownloading) {
+        RemoveDownloadFile(self);
+        return GivenUp(run) ? Downloaded::GivenUp : Downloaded::Failed;
+    }
+
     run->lastReport = GetTickCount();
     run->lastByte = run->lastReport.load();
-    run->downloading = kDownloading;
+    run->downloadStart = static_cast<int64_t>(time(nullptr));
     DownloadActive = 1;
-    HRESULT result = URLDownloadToFileA(nullptr, callback->request, ImagePath, 0,
-                                        reinterpret_cast<IBindStatusCallback*>(callback));
-    if (run->downloading.exchange(kNotDownloading) == kGivenUp) return Downloaded::GivenUp;
+    const char* logPath = getenv("HALCYRA_DOWNLOAD_LOG");
+    self->reportLog = logPath && *logPath ? fopen(logPath, "a") : nullptr;
+    HRESULT result = URLDownloadToFileA(nullptr, self->request, self->downloadFile, 0,
+                                        reinterpret_cast<IBindStatusCallback*>(self));
+    ReleaseBinding(self);
+    Log(self, "result %08lx\n", static_cast<unsigned long>(result));
+    if (self->reportLog) fclose(self->reportLog);
+    self->reportLog = nullptr;
+    // A download given up on may still have been finished by the platform, or copied in part:
+    // its file is removed and nothing else is touched. So is a download whose page has gone.
+    if (GivenUp(run) || !RunPageIsOpen(run)) {
+        RemoveDownloadFile(self);
+        return Downloaded::GivenUp;
+    }
     // A later run's flag is not this worker's to clear.
-    if (RunPageIsOpen(run)) DownloadActive = 0;
-    const uint64_t announced =
-        callback->http.contentLength ? callback->http.contentLength : callback->lastTotal;
-    return result == S_OK && DownloadComplete(FileSize(ImagePath), announced, callback->http.status)
-               ? Downloaded::Whole
-               : Downloaded::Failed;
+    if (RunPageIsOpen(run)) {
+        DownloadActive = 0;
+        SendMessageA(run->page, kDownloadEndedMessage, 0, 0);
+    }
+
+    DownloadFacts facts;
+    facts.result = static_cast<uint32_t>(result);
+    facts.headers = &self->headers;
+    facts.stoppedFor = self->stoppedFor;
+    facts.received = ArrivedCount(run);
+    ReadDownloadFile(self, &facts);
+    ULARGE_INTEGER folderFree;
+    if (GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr))
+        facts.folderFree = folderFree.QuadPart;
+    *cause = DecideDownloadOutcome(facts, run->announced);
+    if (*cause == DownloadCause::None &&
+        !MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING))
+        *cause = FolderCause(GetLastError());
+    if (*cause != DownloadCause::None) {
+        RemoveDownloadFile(self);
+        return Downloaded::Failed;
+    }
+    strcpy(ImagePath, self->imageFile);
+    return Downloaded::Image;
 }
 
 // Keeps the machine from sleeping while the run downloads and writes: a laptop that sleeps in
@@ -207,6 +435,15 @@ struct StayAwake {
     ~StayAwake() { SetThreadExecutionState(ES_CONTINUOUS); }
 };
 
+// True while process `id` runs (or can't be asked about).
+bool ProcessRuns(DWORD id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (!process) return GetLastError() == ERROR_ACCESS_DENIED;
+    const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return runs;
+}
+
 }  // namespace
 
 std::atomic<uint32_t> RunSerial{0};
@@ -215,35 +452,79 @@ bool RunPageIsOpen(const WorkerRun* run) {
     return run->page && RunPage.load() == run->page && RunSerial.load() == run->serial;
 }
 
+bool WatchDownload(WorkerRun* run, uint32_t stallLimitMs) {
+    if (run->downloading != kDownloading) return false;
+    if (run->serial != RunSerial.load()) return false;
+    const uint64_t count = ArrivedCount(run);
+    const DWORD now = GetTickCount();
+    if (count > run->counted) {
+        run->counted = count;
+        run->lastByte = now;
+    }
+    ShowDownloadLine(run, count, false);
+    return StallLimitReached(count, run->announced, run->endReported != 0, now - run->lastByte,
+                             stallLimitMs);
+}
+
+void ShowLastDownloadLine(WorkerRun* run) {
+    const uint64_t count = ArrivedCount(run);
+    if (count > run->counted) run->counted = count;
+    ShowDownloadLine(run, count, true);
+}
+
+void ShowDownloadError(HWND page, DownloadCause cause, const ResponseHeaders* headers,
+                       const char* tempFolder) {
+    char text[kDownloadErrorSize];
+    DownloadErrorText(text, sizeof text, cause, headers, tempFolder, StallLimitMs() / 1000);
+    SetRunAlert(page, true);
+    FlushRunDisplay(page);
+    MessageBoxA(page, text, kDownloadErrorCaption, MB_ICONERROR);
+    SetRunAlert(page, false);
+}
+
+void RemoveLeftDownloads(bool ownToo) {
+    char folder[kImagePathSize], pattern[kImagePathSize], path[kImagePathSize];
+    DWORD length = GetTempPathA(kImagePathSize, folder);
+    if (length == 0 || length >= static_cast<DWORD>(kImagePathSize) ||
+        !JoinPath(pattern, folder, kDownloadFilePattern))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    const DWORD self = GetCurrentProcessId();
+    do {
+        uint32_t owner = 0;
+        if (!DownloadFileProcess(found.cFileName, &owner)) continue;
+        const bool remove = owner == self ? ownToo : !ProcessRuns(owner);
+        // A file still in use stays, and goes at a later start.
+        if (remove && JoinPath(path, folder, found.cFileName)) DeleteFileA(path);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
 DWORD WINAPI DownloadWorker(LPVOID parameter) {
     WorkerRun* run = static_cast<WorkerRun*>(parameter);
-    // The callback record holds the run's texts too, in the worker's own frame: an abandoned
-    // worker may still be inside its download while the next run's worker runs.
-    ProgressCallback callback = {};
+    // The callback record holds the run's texts and paths too, in the worker's own frame.
+    ProgressCallback callback{};
+    callback.table = &kCallbackTable;
+    callback.http.table = &kNegotiateTable;
+    callback.http.owner = &callback;
     callback.run = run;
     StayAwake awake;
 
     ShowStatus(run, kDownloadingText);
-    Downloaded downloaded = Downloaded::Failed;
-    if (PrepareImagePath()) {
-        callback.table = &kCallbackTable;
-        callback.http.table = &kNegotiateTable;
-        callback.downloadStart = time(nullptr);
-        downloaded = Download(&callback);
-    }
+    DownloadCause cause = DownloadCause::None;
+    const Downloaded downloaded = Download(&callback, &cause);
 
-    // A page that has gone was closed by the user, and a stalled download that the page gave
-    // up on has been reported by the page: the run ends here, without a word to any window
-    // and without touching the disk.
+    // A page that has gone was closed by the user, and a download that the page took over
+    // has been reported by the page: the run ends here, without a word to any window and
+    // without touching the disk.
     if (downloaded == Downloaded::GivenUp || !RunPageIsOpen(run)) return 0;
-    if (downloaded == Downloaded::Whole || CancelRequested) {
+    if (downloaded == Downloaded::Image || CancelRequested) {
         ImageWriter();  // a cancel is reported by the writer's early cancel ending
         return 0;
     }
-    SetRunAlert(run->page, true);
-    FlushRunDisplay(run->page);
-    MessageBoxA(run->page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
-    SetRunAlert(run->page, false);
+    ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder);
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);
     return 0;

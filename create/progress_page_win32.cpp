@@ -23,14 +23,15 @@ namespace {
 const char kCancelQuestion[] = "Are you sure you want to cancel the creation process?";
 const char kCancelCaption[] = "Are you sure?";
 const char kCancelledText[] = "The Halcyra creation process has been cancelled.";
+const char kCancelledCaption[] = "Cancelled";
 const char kPageTextFormat[] =
     "The latest version of the application is now being downloaded and installed on to "
     "removable drive %c:";
 const char kWaitText[] = "Please wait - the previous creation run is stopping...";
 constexpr int kWaitNoticeText = 100;  // control id of the wait notice's text
 constexpr UINT kWorkerMissingMessage = WM_APP + 42;
-constexpr UINT_PTR kStallTimer = 1;  // checks once a second whether the download stalled
-constexpr UINT kStallCheckMs = 1000;
+constexpr UINT_PTR kDownloadTimer = 1;  // the download's progress line and stall limit
+constexpr UINT kDownloadTickMs = 250;
 
 HANDLE WorkerThread = nullptr;  // the worker of the last run, until it has been waited for
 WorkerRun* LastRun = nullptr;   // its run record
@@ -41,12 +42,17 @@ const char kStillBusyFormat[] =
     "wait a moment, then click Next again.";
 const char kStillBusyCaption[] = "Drive Busy";
 
+bool Asking = false;             // the cancel question is open: the stall limit waits
+
 bool WorkRuns() { return DownloadActive || WriteActive; }
 
 // The cancel question; true on Yes.
 bool UserConfirmsCancel(HWND page) {
-    return MessageBoxA(page, kCancelQuestion, kCancelCaption, MB_ICONINFORMATION | MB_YESNO) ==
-           IDYES;
+    Asking = true;
+    const int answer =
+        MessageBoxA(page, kCancelQuestion, kCancelCaption, MB_ICONINFORMATION | MB_YESNO);
+    Asking = false;
+    return answer == IDYES;
 }
 
 // A small window telling the user why nothing happens while the previous worker stops: a
@@ -96,6 +102,8 @@ INT_PTR OnInitDialog(HWND page) {
     if (LastRun) {
         LastRun->page = page;
         LastRun->serial = ++RunSerial;
+        LastRun->lastReport = GetTickCount();
+        LastRun->lastByte = LastRun->lastReport.load();
         WorkerThread = CreateThread(nullptr, 0, DownloadWorker, LastRun, 0, nullptr);
     }
     if (!WorkerThread) {
@@ -104,7 +112,7 @@ INT_PTR OnInitDialog(HWND page) {
         LastRun = nullptr;
         PostMessageA(page, kWorkerMissingMessage, 0, 0);
     }
-    SetTimer(page, kStallTimer, kStallCheckMs, nullptr);
+    SetTimer(page, kDownloadTimer, kDownloadTickMs, nullptr);
     return TRUE;
 }
 
@@ -113,6 +121,29 @@ INT_PTR OnInitDialog(HWND page) {
 void ShowCancelled(HWND page) {
     MarkRunCancelled(page);
     SetDlgItemTextA(page, IDC_STATUS, kCancelledText);
+}
+
+// The page takes the run over from a worker that is still downloading: the worker, when its
+// download call returns, ends without a word and touches nothing. False once the download
+// call has returned, when the worker's own endings follow.
+bool TakeOverDownload(HWND page) {
+    if (!LastRun || LastRun->page != page) return false;
+    uint8_t downloading = kDownloading;
+    if (!LastRun->downloading.compare_exchange_strong(downloading, kGivenUp)) return false;
+    KillTimer(page, kDownloadTimer);
+    CancelRequested = 1;
+    DownloadActive = 0;
+    return true;
+}
+
+// A confirmed cancel of a download the page has taken over ends the run at once, as the
+// writer's early cancel ending does: the message, then the drive selection page.
+void CancelledEnding(HWND page) {
+    FlushRunDisplay(page);
+    MessageBoxA(page, kCancelledText, kCancelledCaption, MB_ICONINFORMATION);
+    SetDlgItemTextA(page, IDC_STATUS, "");
+    WizardState = kProgressStopped;
+    PostMessageA(page, WM_CLOSE, 0, 0);
 }
 
 // Next (only ever sent), Cancel with its question, and the help button.
@@ -128,6 +159,7 @@ void OnCommand(HWND page, int id) {
         CancelRequested = 1;
         DownloadActive = 0;
         WriteActive = 0;
+        if (TakeOverDownload(page)) CancelledEnding(page);
     } else if (id == IDC_HELP_BUTTON) {
         ShowHelpMenu(page);
     }
@@ -142,26 +174,19 @@ void OnDownloadFailed(HWND page) {
 
 // The run could not start its worker, or its download stalled: the user is told, as for a
 // failed download, and is back on the drive selection page.
-void FailDownload(HWND page) {
-    SetRunAlert(page, true);
-    FlushRunDisplay(page);
-    MessageBoxA(page, kDownloadErrorText, kDownloadErrorCaption, MB_ICONERROR);
-    SetRunAlert(page, false);
+void FailDownload(HWND page, DownloadCause cause) {
+    ShowDownloadError(page, cause, nullptr, nullptr);
     OnDownloadFailed(page);
 }
 
-// A download that has received nothing for the limit is given up: the run ends as a failed
-// download. The worker, still waiting for data, learns from its run record that the page took
-// over, and ends without touching the disk or any window; it aborts at its next report.
-void OnStallCheck(HWND page) {
+// The download tick: the progress line, and the stall limit. A download that has received
+// nothing for the limit while bytes are still due is given up, and the run ends as a failed
+// download; the worker learns from its run record that the page took over.
+void OnDownloadTick(HWND page) {
     static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
-    if (!LastRun || LastRun->page != page || GetTickCount() - LastRun->lastByte < limit) return;
-    uint8_t downloading = kDownloading;
-    if (!LastRun->downloading.compare_exchange_strong(downloading, kGivenUp)) return;
-    KillTimer(page, kStallTimer);
-    CancelRequested = 1;
-    DownloadActive = 0;
-    FailDownload(page);
+    if (!LastRun || LastRun->page != page) return;
+    if (!WatchDownload(LastRun, Asking ? UINT32_MAX : limit)) return;
+    if (TakeOverDownload(page)) FailDownload(page, DownloadCause::NoData);
 }
 
 // WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
@@ -176,6 +201,7 @@ bool RefuseClose(HWND page) {
         DownloadActive = 0;
         WriteActive = 0;
         CancelRequested = 1;
+        TakeOverDownload(page);
     }
     return false;
 }
@@ -189,6 +215,7 @@ void OnDestroy(HWND page) {
         DownloadActive = 0;
         WriteActive = 0;
     }
+    TakeOverDownload(page);  // a download still running ends without a word
     CancelRequested = 1;
     RunPage = nullptr;
 }
@@ -264,13 +291,16 @@ INT_PTR CALLBACK ProgressPage(HWND page, UINT message, WPARAM wParam, LPARAM lPa
         OnDownloadFailed(page);
         return TRUE;
     case kWorkerMissingMessage:
-        FailDownload(page);
+        FailDownload(page, DownloadCause::None);
+        return TRUE;
+    case kDownloadEndedMessage:
+        if (LastRun && LastRun->page == page) ShowLastDownloadLine(LastRun);
         return TRUE;
     case kRunDisplayMessage:
         ApplyRunDisplay(page);
         return TRUE;
     case WM_TIMER:
-        if (wParam == kStallTimer) OnStallCheck(page);
+        if (wParam == kDownloadTimer) OnDownloadTick(page);
         return TRUE;
     case WM_CLOSE:
     case WM_QUERYENDSESSION:

@@ -11,9 +11,17 @@ request gets 404. For tests it can misbehave in the ways a real server or networ
     drop      the length of the whole image, half of the body, then the connection is closed
     trickle   the image with its length, in small pieces with pauses in between
     stall     the headers and the first piece, then nothing until the client goes away
+    hold      the headers and the first piece, then nothing until /_control?release=1 (the rest
+              then follows at once) or until the client goes away
+    signin    a network's sign-in page instead of the image: status 200, text/html, its length
+    signinbin the same page sent as application/octet-stream
+    nosig     the image's length and bytes, but without the boot signature at offsets 510, 511
 
 The mode is set at start (--mode) and can be changed while the server runs with
-GET /_control?mode=<mode> (optionally &rate=<bytes per second>&interval=<trickle seconds>).
+GET /_control?mode=<mode> (optionally &rate=<bytes per second>&interval=<trickle seconds>,
+&image=<path> to serve another image from then on, &release=1 to let held requests go on).
+Every image served carries the boot signature 0x55 0xAA at offsets 510 and 511: the server
+refuses to start with, or switch to, one that doesn't.
 GET /_requests lists the image requests served so far as JSON lines, one object per request
 with its path, query, Rand value, mode, start time, time of its latest write, and how it ended: "complete", "dropped" (by
 the server, as the mode asks) or "cut" (the client went away), with the bytes sent.
@@ -31,8 +39,22 @@ import threading
 import time
 import urllib.parse
 
-MODES = ("normal", "nolength", "404", "500", "drop", "trickle", "stall")
+MODES = ("normal", "nolength", "404", "500", "drop", "trickle", "stall", "hold", "signin",
+         "signinbin", "nosig")
 COPY_BLOCK = 1 << 20
+SIGN_IN_PAGE = b"""<!DOCTYPE html>
+<html><head><title>Welcome to GuestNet</title></head>
+<body><h1>Sign in to use the Internet</h1>
+<form method="post" action="/login"><input name="room"><input type="submit" value="Connect"></form>
+</body></html>
+"""
+
+
+def has_signature(path):
+    """True when the file is at least one sector long and ends its first one in 0x55 0xAA."""
+    with open(path, "rb") as f:
+        sector = f.read(512)
+    return len(sector) == 512 and sector[510:] == b"\x55\xaa"
 
 
 class State:
@@ -46,6 +68,7 @@ class State:
         self.rate = args.rate
         self.lock = threading.Lock()
         self.requests = []
+        self.release = threading.Event()
 
     def note(self, entry):
         with self.lock:
@@ -81,6 +104,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.state.rate = int(query["rate"][0])
             if "interval" in query:
                 self.state.trickle_interval = float(query["interval"][0])
+            if "image" in query:
+                if not has_signature(query["image"][0]):
+                    return self.reply_text(400, "image without the boot signature\n")
+                self.state.image = query["image"][0]
+            if mode == "hold" and self.state.mode != "hold":
+                self.state.release.clear()
+            if query.get("release") == ["1"]:
+                self.state.release.set()
             return self.reply_text(200, "mode %s\n" % mode)
         if url.path == "/_requests":
             with self.state.lock:
@@ -101,6 +132,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             entry["end"] = mode
             text = "Not Found" if mode == "404" else "Internal Server Error"
             return self.reply_text(int(mode), "<html><body>%s</body></html>\n" % text, "text/html")
+        if mode in ("signin", "signinbin"):
+            entry["end"] = mode
+            kind = "text/html; charset=utf-8" if mode == "signin" else "application/octet-stream"
+            return self.reply_text(200, SIGN_IN_PAGE.decode(), kind)
         self.send_image(mode, entry)
 
     def reply_text(self, status, body, kind="text/plain"):
@@ -113,10 +148,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def send_image(self, mode, entry):
-        size = os.path.getsize(self.state.image)
+        path = self.state.image
+        size = os.path.getsize(path)
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Cache-Control", "no-cache")
+        stamp = os.stat(path)
+        self.send_header("ETag", '"%x-%x"' % (size, int(stamp.st_mtime)))
+        self.send_header("Last-Modified", self.date_time_string(stamp.st_mtime))
         if mode == "nolength":
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -125,9 +164,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.entry = entry
         try:
-            with open(self.state.image, "rb") as image:
+            with open(path, "rb") as image:
                 if mode in ("normal", "nolength"):
                     self.copy(image, size)
+                elif mode == "nosig":
+                    sector = bytearray(image.read(512))
+                    sector[510:512] = b"\0\0"
+                    self.write(bytes(sector))
+                    self.copy(image, size - len(sector))
+                elif mode == "hold":
+                    first = image.read(self.state.trickle_bytes)
+                    self.write(first)
+                    if self.hold():
+                        entry["released"] = time.time()
+                        self.copy(image, size - len(first))
+                    else:
+                        entry["end"] = "cut"
                 elif mode == "drop":
                     self.copy(image, size // 2)
                     self.wfile.flush()
@@ -179,6 +231,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.write(block)
             time.sleep(self.state.trickle_interval)
 
+    def hold(self):
+        """Waits for the release; False when the client went away first."""
+        self.connection.settimeout(0.2)
+        while not self.server.stopping:
+            if self.state.release.is_set():
+                self.connection.settimeout(None)
+                return True
+            try:
+                if not self.connection.recv(1):
+                    return False
+            except socket.timeout:
+                continue
+        return False
+
     def stall(self):
         # Waits until the client closes its end (a read returns nothing) or the server stops.
         self.connection.settimeout(0.5)
@@ -212,6 +278,8 @@ def main():
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 
+    if not has_signature(args.image):
+        parser.error("%s lacks the boot signature 0x55 0xAA at offsets 510 and 511" % args.image)
     Handler.state = State(args)
     server = Server(("127.0.0.1", args.port), Handler)
     server.verbose = args.verbose

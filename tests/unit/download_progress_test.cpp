@@ -164,3 +164,33 @@ TEST(DownloadOutcome, LengthFromTheHeadersAndReceivedCountsPastFourGibibytes) {
     ProgressStep step = DecideProgress(4294967496ull, 6442450944ull, false, 10, 0, 0);
     EXPECT_EQ(step.barPosition, 666);
 }
+
+TEST(DownloadProgress, TheDownloadsLastCountIsShownWhateverTheSecond) {
+    // The last report of a 4 GiB + 1,234,567-byte download within the second shown last.
+    ProgressStep step = DecideProgress(4296201863ull, 4296201863ull, false, 1062, 1000, 62, true);
+    EXPECT_TRUE(step.show);
+    EXPECT_EQ(step.barPosition, 1000);
+    EXPECT_FALSE(DecideProgress(4296201863ull, 4296201863ull, false, 1062, 1000, 62).show);
+    // Still nothing without a length.
+    EXPECT_FALSE(DecideProgress(5000, 0, false, 1062, 1000, 62, true).show);
+}
+
+TEST(DownloadFiles, OneFilePerRunNamedByProcessAndRun) {
+    char name[64];
+    ASSERT_TRUE(DownloadFileName(name, sizeof name, 4242, 3));
+    EXPECT_STREQ(name, "HalcyraDownload-4242-3.tmp");
+    ASSERT_TRUE(DownloadFileName(name, sizeof name, 4294967295u, 4294967295u));
+    EXPECT_FALSE(DownloadFileName(name, 10, 1, 1));
+    EXPECT_STREQ(name, "");
+
+    uint32_t process = 0;
+    EXPECT_TRUE(DownloadFileProcess("HalcyraDownload-4242-3.tmp", &process));
+    EXPECT_EQ(process, 4242u);
+    EXPECT_TRUE(DownloadFileProcess("HalcyraDownload-4294967295-1.TMP", &process));
+    EXPECT_EQ(process, 4294967295u);
+    for (const char* other : {"HalcyraImage.bin", "HalcyraDownload-4242-3.tmp.bak",
+                              "HalcyraDownload--3.tmp", "HalcyraDownload-4242.tmp",
+                              "HalcyraDownload-4294967296-1.tmp", "HalcyraDownload-12-x.tmp",
+                              "HalcyraDownload-1-2.tm"})
+        EXPECT_FALSE(DownloadFileProcess(other, &process)) << other;
+}

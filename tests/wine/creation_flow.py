@@ -13,6 +13,7 @@ import os
 import subprocess
 import sys
 import time
+import urllib.parse
 import urllib.request
 
 from harness import SOURCE_DIR, wait_until
@@ -27,6 +28,22 @@ CANCELLED = "The Halcyra creation process has been cancelled."
 CANCEL_QUESTION = "Are you sure you want to cancel the creation process?"
 DOWNLOAD_ERROR = ("Unable to connect to the application server - Please check your network "
                   "connection.")
+# The last line of a "Download Error": its cause.
+SERVER_ANSWERED = "The server answered %s."
+NO_CONNECTION = "No connection to the application server could be made."
+NO_DATA = "The application server sent no data for %d seconds."
+INCOMPLETE = "The connection to the application server closed before the whole image had arrived."
+NOT_AN_IMAGE = "The file received from the application server is not a Halcyra image."
+WEB_PAGE = ("The file received from the application server is not a Halcyra image (it looks like "
+            "a web page). If this network asks you to sign in, sign in with your web browser "
+            "first, then try again.")
+FOLDER_FULL = "There is not enough room for the image in the temporary folder %s."
+FOLDER_READ_ONLY = "The image can't be saved in the temporary folder %s."
+
+
+def download_error(cause):
+    """The "Download Error" text: the same first line for every failure, then its cause."""
+    return DOWNLOAD_ERROR + "\n\n" + cause
 SUCCESS = ("Halcyra has been successfully written to drive E:. Please insert the Halcyra USB "
            "Flash Drive into your computer and restart your computer to launch Halcyra. The "
            "Halcyra creator will close when ok is clicked.")
@@ -96,7 +113,7 @@ class ImageServer:
 
     def control(self, **settings):
         """Changes mode, rate or trickle interval of the running server."""
-        query = "&".join("%s=%s" % item for item in settings.items())
+        query = urllib.parse.urlencode(settings)
         urllib.request.urlopen("http://127.0.0.1:%d/_control?%s" % (self.port, query)).read()
 
     def requests(self):

@@ -12,7 +12,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import SOURCE_DIR, DriverError, WineSession, wait_until  # noqa: E402
-from creation_flow import (BAR, CANCEL, CANCEL_QUESTION, CANCELLED, DOWNLOAD_ERROR,  # noqa: E402
+from creation_flow import (BAR, CANCEL, CANCEL_QUESTION, CANCELLED, INCOMPLETE,  # noqa: E402
+                           NO_CONNECTION, SERVER_ANSWERED, download_error,
                            DOWNLOADING, DRIVE_LIST, DRIVE_STATUS, NEXT, PAGE, PAGE_TEXT, STATUS,
                            SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, boots,
                            build_demo_image, create_on, message_boxes, open_drive_page,
@@ -60,9 +61,9 @@ class CreationRunCase(unittest.TestCase):
                 also()
             time.sleep(0.1)
 
-    def answer_download_error(self, driver):
+    def answer_download_error(self, driver, cause):
         box, text = driver.expect_message("Download Error", timeout=30)
-        self.assertEqual(text, DOWNLOAD_ERROR)
+        self.assertEqual(text, download_error(cause))
         driver.answer(box, "ok")
         driver.wait_gone(box, timeout=5)
         page = driver.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
@@ -280,10 +281,12 @@ class DownloadFailures(CreationRunCase):
             program = s.start_program(env=server.program_env())
             d = s.driver
             drive_page = None
-            for mode in ("404", "500", "drop"):
+            for mode, cause in (("404", SERVER_ANSWERED % "404 Not Found"),
+                                ("500", SERVER_ANSWERED % "500 Internal Server Error"),
+                                ("drop", INCOMPLETE)):
                 server.control(mode=mode)
                 page = create_on(d, drive_page) if drive_page else open_progress_page(d)
-                drive_page = self.answer_download_error(d)
+                drive_page = self.answer_download_error(d, cause)
                 self.assertFalse(d.exists(page))
                 self.assert_untouched(disk, volume)
             self.assertEqual([r["end"] for r in server.requests()], ["404", "500", "dropped"])
@@ -293,7 +296,7 @@ class DownloadFailures(CreationRunCase):
             first_start = server.requests()
             server.stop()
             create_on(d, drive_page)
-            drive_page = self.answer_download_error(d)
+            drive_page = self.answer_download_error(d, NO_CONNECTION)
             self.assert_untouched(disk, volume)
             d.click(drive_page, DRIVE_PAGE_CANCEL)
             self.assertEqual(program.wait(30), 0)
@@ -304,7 +307,7 @@ class DownloadFailures(CreationRunCase):
             server.start()
             program = s.start_program(env=server.program_env())
             open_progress_page(d)
-            drive_page = self.answer_download_error(d)
+            drive_page = self.answer_download_error(d, SERVER_ANSWERED % "404 Not Found")
             d.click(drive_page, DRIVE_PAGE_CANCEL)
             self.assertEqual(program.wait(30), 0)
             rands = [r["rand"] for r in first_start + server.requests()]

@@ -16,8 +16,9 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WineSession, wait_until  # noqa: E402
-from creation_flow import (BAR, CANCEL, CANCELLED, DOWNLOAD_ERROR, DRIVE_LIST, PAGE,  # noqa: E402
-                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, build_demo_image,
+from creation_flow import (BAR, CANCEL, CANCELLED, DRIVE_LIST, NO_DATA, PAGE,  # noqa: E402
+                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive,
+                           build_demo_image, download_error,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
                            open_drive_page, run_log, watch)
 
@@ -78,7 +79,7 @@ ROWS = [
         log=("FSCTL_LOCK_VOLUME failed: error 5 (", "ending: the user declined to retry",
              "page progress ended: stopped")),
     Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
-    Row("server sends nothing", "stall", FAST, None, None, [("Download Error", DOWNLOAD_ERROR)],
+    Row("server sends nothing", "stall", FAST, None, None, [("Download Error", download_error(NO_DATA % 4))],
         "untouched"),
     Row("pause before the lock, Cancel Yes", "normal", SLOW, "Creating", "cancel", [CANCEL_BOX],
         "untouched"),

@@ -41,8 +41,9 @@ ROWS = [
         ["indeterminate", "normal", "error", "normal", "none"], [1000, 100]),
     Row("server error", "404", 16 * MIB, {}, [("Download Error", "error")],
         ["indeterminate", "error", "indeterminate", "none"], []),
+    # The first piece arrives before the download stalls: its count is shown.
     Row("download stalls", "stall", 16 * MIB, {}, [("Download Error", "error")],
-        ["indeterminate", "error", "indeterminate", "none"], []),
+        ["indeterminate", "normal", "error", "normal", "none"], [1000]),
     Row("no interface", "normal", 16 * MIB, {"HALCYRA_TASKBAR_UNAVAILABLE": "1"},
         [("Operation Complete", None)], None, []),
 ]
@@ -124,7 +125,8 @@ class TaskbarProgress(unittest.TestCase):
                     self.assertEqual([total for total, _ in found], row.totals, found)
                     for total, values in found:
                         self.assertEqual(values, sorted(values), "values rise")
-                        self.assertGreater(len(set(values)), 1, "values move")
+                        if row.server != "stall":  # which shows its first piece only
+                            self.assertGreater(len(set(values)), 1, "values move")
                     if row.boxes[-1] == DONE:
                         self.assertEqual(found[-1][1][-1], 100, "the read-back ends full")
 
