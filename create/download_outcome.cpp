@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "create/download_progress.h"
+#include "drives/drive_identity.h"
 
 namespace {
 
@@ -20,6 +21,17 @@ bool IsFolderReadOnly(uint32_t result) {
 }  // namespace
 
 bool NoRoomFor(uint64_t length, uint64_t folderFree) { return length > folderFree; }
+
+DownloadCause StopAtHeaders(const HeaderFacts& facts) {
+    if (!IsSuccessStatus(facts.status)) return DownloadCause::ServerAnswer;
+    if (facts.contentLength == 0) return DownloadCause::None;  // nothing to weigh yet
+    if (FitOnDisk(static_cast<int64_t>(facts.contentLength), facts.diskLengthKnown,
+                  facts.diskLength) == ImageFit::TooSmall)
+        return DownloadCause::DiskTooSmall;
+    if (facts.folderKnown && NoRoomFor(facts.contentLength, facts.folderFree))
+        return DownloadCause::TempFolderFull;
+    return DownloadCause::None;
+}
 
 DownloadCause DecideDownloadOutcome(const DownloadFacts& facts, uint64_t announcedLength) {
     if (facts.stoppedFor != DownloadCause::None) return facts.stoppedFor;
@@ -110,6 +122,9 @@ void DownloadErrorText(char* out, size_t size, DownloadCause cause, const Respon
     case DownloadCause::Incomplete:
         snprintf(line, sizeof line,
                  "The connection to the application server closed before the whole image had arrived.");
+        break;
+    case DownloadCause::DiskTooSmall:  // told as a drive error, with both sizes
+        snprintf(line, sizeof line, "The chosen USB Flash Drive is smaller than the image.");
         break;
     }
     if (line[0]) {

@@ -18,6 +18,7 @@ enum class DownloadCause : uint8_t {
     WebPage,             // a web page arrived instead of the image
     NotAnImage,          // a file without the boot signature arrived
     Incomplete,          // the connection closed before the whole image had arrived
+    DiskTooSmall,        // the chosen disk is known to be smaller than the announced image
 };
 
 // Result codes of the download call the outcome tells apart (HRESULT values).
@@ -48,6 +49,19 @@ DownloadCause DecideDownloadOutcome(const DownloadFacts& facts, uint64_t announc
 
 // True when a response announcing `length` bytes can't fit into `folderFree` bytes.
 bool NoRoomFor(uint64_t length, uint64_t folderFree);
+
+// What the response headers alone decide, before the body is fetched: an error answer, an
+// image that can't fit into the temporary folder (`folderFree`, when `folderKnown`) or onto
+// the chosen disk (its length, when its device answered it) stops the download at once.
+struct HeaderFacts {
+    uint32_t status;
+    uint64_t contentLength;  // 0 when the headers give none
+    bool folderKnown;
+    uint64_t folderFree;
+    bool diskLengthKnown;
+    int64_t diskLength;
+};
+DownloadCause StopAtHeaders(const HeaderFacts& facts);
 
 // The stall limit counts only time spent waiting for bytes still due: true when none has
 // arrived for `limitMs` while the announced length (when there is one) has not yet arrived

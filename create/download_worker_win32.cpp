@@ -19,6 +19,8 @@
 #include "create/download_progress.h"
 #include "create/image_check.h"
 #include "create/image_writer.h"
+#include "create/image_writer_core.h"
+#include "drives/drive_identity.h"
 #include "create/run_display.h"
 
 namespace {
@@ -256,16 +258,16 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
 // kept with the run, and a response that can't succeed is stopped here, at the next report.
 void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
     self->headers = headers;
-    if (!IsSuccessStatus(headers.status)) {
-        self->stoppedFor = DownloadCause::ServerAnswer;
-        return;
-    }
-    if (headers.contentLength) self->run->announced = headers.contentLength;
+    if (IsSuccessStatus(headers.status) && headers.contentLength)
+        self->run->announced = headers.contentLength;
+    HeaderFacts facts{headers.status, headers.contentLength, false, 0,
+                      TargetIdentity.lengthKnown, TargetIdentity.length};
     ULARGE_INTEGER folderFree;
-    if (headers.contentLength &&
-        GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr) &&
-        NoRoomFor(headers.contentLength, folderFree.QuadPart))
-        self->stoppedFor = DownloadCause::TempFolderFull;
+    if (GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr)) {
+        facts.folderKnown = true;
+        facts.folderFree = folderFree.QuadPart;
+    }
+    self->stoppedFor = StopAtHeaders(facts);
 }
 
 HRESULT STDMETHODCALLTYPE NegotiateQueryInterface(HttpNegotiate*, REFIID, void**) {
@@ -524,7 +526,19 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         ImageWriter();  // a cancel is reported by the writer's early cancel ending
         return 0;
     }
-    ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder);
+    if (cause == DownloadCause::DiskTooSmall) {
+        // Nobody waits for gigabytes to learn that they won't fit: the drive error of the
+        // writer, before anything was fetched or written.
+        char text[kTooSmallTextSize];
+        TooSmallText(text, sizeof text, static_cast<int64_t>(callback.headers.contentLength),
+                     TargetDrive, TargetIdentity.length);
+        SetRunAlert(run->page, true);
+        FlushRunDisplay(run->page);
+        MessageBoxA(run->page, text, kDriveErrorCaption, MB_ICONERROR);
+        SetRunAlert(run->page, false);
+    } else {
+        ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder);
+    }
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);
     return 0;

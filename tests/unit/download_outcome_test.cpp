@@ -175,3 +175,30 @@ TEST(ResponseHeaders, StatusLineAndTheHeadersARecordNeeds) {
     EXPECT_TRUE(HeaderValue("A: 1\r\nX-Tag: 2\r\nTag: 3\r\n", "tag", value, sizeof value));
     EXPECT_STREQ(value, "3");
 }
+
+TEST(DownloadOutcome, TheHeadersAloneStopWhatCannotSucceed) {
+    const uint64_t image = 4294967296ull + 5;  // 4 GiB and a few bytes
+    struct Row {
+        const char* what;
+        HeaderFacts facts;
+        DownloadCause cause;
+    };
+    const Row rows[] = {
+        {"an error answer", {404, 0, true, 1ull << 40, true, 1LL << 40}, DownloadCause::ServerAnswer},
+        {"a disk known to be smaller", {200, image, true, 1ull << 40, true, 4004511744LL},
+         DownloadCause::DiskTooSmall},
+        {"a disk known to be larger", {200, image, true, 1ull << 40, true, 8004304896LL},
+         DownloadCause::None},
+        {"a disk of unknown length", {200, image, true, 1ull << 40, false, 0}, DownloadCause::None},
+        {"no length announced", {200, 0, true, 0, true, 1}, DownloadCause::None},
+        {"no room in the temporary folder", {200, image, true, image - 1, false, 0},
+         DownloadCause::TempFolderFull},
+        {"the folder's room unknown", {200, image, false, 0, false, 0}, DownloadCause::None},
+        {"both too small: the drive is named first", {200, image, true, 1, true, 1},
+         DownloadCause::DiskTooSmall},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(StopAtHeaders(row.facts), row.cause);
+    }
+}
