@@ -22,6 +22,22 @@ bool IsFolderReadOnly(uint32_t result) {
 
 bool NoRoomFor(uint64_t length, uint64_t folderFree) { return length > folderFree; }
 
+const char* DownloadCauseName(DownloadCause cause) {
+    switch (cause) {
+    case DownloadCause::None: return "the image arrived and passed the check";
+    case DownloadCause::ServerAnswer: return "the server answered with an error";
+    case DownloadCause::NoConnection: return "no connection";
+    case DownloadCause::NoData: return "no data within the stall limit";
+    case DownloadCause::TempFolderFull: return "the temporary folder is full";
+    case DownloadCause::TempFolderReadOnly: return "the temporary folder can't be written";
+    case DownloadCause::WebPage: return "a web page arrived instead of the image";
+    case DownloadCause::NotAnImage: return "what arrived has no boot signature";
+    case DownloadCause::Incomplete: return "the connection closed early";
+    case DownloadCause::DiskTooSmall: return "the chosen disk is smaller than the image";
+    }
+    return "";
+}
+
 DownloadCause StopAtHeaders(const HeaderFacts& facts) {
     if (!IsSuccessStatus(facts.status)) return DownloadCause::ServerAnswer;
     if (facts.contentLength == 0) return DownloadCause::None;  // nothing to weigh yet

@@ -69,6 +69,9 @@ DownloadCause StopAtHeaders(const HeaderFacts& facts);
 bool StallLimitReached(uint64_t received, uint64_t announcedLength, bool endReported,
                        uint32_t sinceLastByteMs, uint32_t limitMs);
 
+// The cause's name for the run log.
+const char* DownloadCauseName(DownloadCause cause);
+
 constexpr const char kWebPageText[] =
     "The file received from the application server is not a Halcyra image (it looks like a web "
     "page). If this network asks you to sign in, sign in with your web browser first, then try "

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/page_flow.h"
+#include "app/run_log.h"
 #include "app/shared_state.h"
 #include "create/download_outcome.h"
 #include "create/download_progress.h"
@@ -268,6 +269,8 @@ void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
         facts.folderFree = folderFree.QuadPart;
     }
     self->stoppedFor = StopAtHeaders(facts);
+    if (self->stoppedFor != DownloadCause::None)
+        LogEvent("download: stopped at the headers: %s", DownloadCauseName(self->stoppedFor));
 }
 
 HRESULT STDMETHODCALLTYPE NegotiateQueryInterface(HttpNegotiate*, REFIID, void**) {
@@ -289,6 +292,11 @@ HRESULT STDMETHODCALLTYPE OnResponse(HttpNegotiate* self, DWORD status, LPCWSTR 
     std::string narrow;
     for (const WCHAR* c = headers; c && *c; ++c) narrow += static_cast<char>(*c & 0x7F);
     const ResponseHeaders parsed = ParseResponseHeaders(status, narrow.c_str());
+    LogEvent("download: response %lu %s, Content-Length %llu, Content-Type \"%s\", ETag %s, "
+             "Last-Modified \"%s\"",
+             static_cast<unsigned long>(status), parsed.reason,
+             static_cast<unsigned long long>(parsed.contentLength), parsed.contentType,
+             parsed.etag[0] ? parsed.etag : "(none)", parsed.lastModified);
     Log(self->owner, "response %lu %llu\n", static_cast<unsigned long>(status),
         static_cast<unsigned long long>(parsed.contentLength));
     OnHeaders(self->owner, parsed);
@@ -389,17 +397,25 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     run->lastByte = run->lastReport.load();
     run->downloadStart = static_cast<int64_t>(time(nullptr));
     DownloadActive = 1;
+    LogEvent("download: request %s into %s", self->request, self->downloadFile);
+    const DWORD started = GetTickCount();
     const char* logPath = getenv("HALCYRA_DOWNLOAD_LOG");
     self->reportLog = logPath && *logPath ? fopen(logPath, "a") : nullptr;
     HRESULT result = URLDownloadToFileA(nullptr, self->request, self->downloadFile, 0,
                                         reinterpret_cast<IBindStatusCallback*>(self));
     ReleaseBinding(self);
     Log(self, "result %08lx\n", static_cast<unsigned long>(result));
+    const DWORD took = GetTickCount() - started;
+    const uint64_t arrived = ArrivedCount(run);
+    LogEvent("download: call returned %08lx after %lu ms, %llu bytes (%.0f bytes/s)",
+             static_cast<unsigned long>(result), static_cast<unsigned long>(took),
+             static_cast<unsigned long long>(arrived), took ? arrived * 1000.0 / took : 0.0);
     if (self->reportLog) fclose(self->reportLog);
     self->reportLog = nullptr;
     // A download given up on may still have been finished by the platform, or copied in part:
     // its file is removed and nothing else is touched. So is a download whose page has gone.
     if (GivenUp(run) || !RunPageIsOpen(run)) {
+        LogEvent("download: the page took the run over (cancel, close or stall); its file is removed");
         RemoveDownloadFile(self);
         return Downloaded::GivenUp;
     }
@@ -419,9 +435,15 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     if (GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr))
         facts.folderFree = folderFree.QuadPart;
     *cause = DecideDownloadOutcome(facts, run->announced);
+    LogEvent("download: file of %llu bytes, image check %s; outcome: %s",
+             static_cast<unsigned long long>(facts.fileSize), ImageVerdictName(facts.verdict),
+             DownloadCauseName(*cause));
     if (*cause == DownloadCause::None &&
-        !MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING))
-        *cause = FolderCause(GetLastError());
+        !MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
+        const DWORD error = GetLastError();
+        LogFailure("MoveFileExA of the download over the image file", error);
+        *cause = FolderCause(error);
+    }
     if (*cause != DownloadCause::None) {
         RemoveDownloadFile(self);
         return Downloaded::Failed;

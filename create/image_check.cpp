@@ -52,3 +52,13 @@ ImageVerdict CheckImageStart(const uint8_t* start, size_t startLength, uint64_t 
         return ImageVerdict::WebPage;
     return fileSize < kImageCheckBytes ? ImageVerdict::TooShort : ImageVerdict::NoSignature;
 }
+
+const char* ImageVerdictName(ImageVerdict verdict) {
+    switch (verdict) {
+    case ImageVerdict::Image: return "passed (boot signature)";
+    case ImageVerdict::WebPage: return "failed (a web page)";
+    case ImageVerdict::TooShort: return "failed (shorter than a sector)";
+    case ImageVerdict::NoSignature: return "failed (no boot signature)";
+    }
+    return "";
+}

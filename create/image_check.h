@@ -20,6 +20,9 @@ enum class ImageVerdict : uint8_t {
 ImageVerdict CheckImageStart(const uint8_t* start, size_t startLength, uint64_t fileSize,
                              const char* contentType);
 
+// The verdict's name for the run log.
+const char* ImageVerdictName(ImageVerdict verdict);
+
 // Content-Type of a web page: text/html or application/xhtml+xml, any case, any parameters.
 bool IsWebPageType(const char* contentType);
 

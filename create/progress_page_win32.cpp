@@ -9,6 +9,7 @@
 #include <new>
 
 #include "app/page_flow.h"
+#include "app/run_log.h"
 #include "app/shared_state.h"
 #include "create/download_progress.h"
 #include "create/download_worker.h"
@@ -153,7 +154,9 @@ void OnCommand(HWND page, int id) {
         DownloadActive = 0;
         PostMessageA(page, WM_CLOSE, 0, 0);
     } else if (id == IDCANCEL) {
-        if (!UserConfirmsCancel(page)) return;
+        const bool confirmed = UserConfirmsCancel(page);
+        LogEvent("Cancel on the progress page: %s", confirmed ? "Yes" : "No");
+        if (!confirmed) return;
         ShowCancelled(page);
         WizardState = kProgressStopped;
         CancelRequested = 1;
@@ -186,7 +189,10 @@ void OnDownloadTick(HWND page) {
     static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
     if (!LastRun || LastRun->page != page) return;
     if (!WatchDownload(LastRun, Asking ? UINT32_MAX : limit)) return;
-    if (TakeOverDownload(page)) FailDownload(page, DownloadCause::NoData);
+    if (!TakeOverDownload(page)) return;
+    LogEvent("download: nothing arrived for %lu ms while bytes were due; given up",
+             static_cast<unsigned long>(limit));
+    FailDownload(page, DownloadCause::NoData);
 }
 
 // WM_CLOSE and WM_QUERYENDSESSION: while work runs the user is asked first, and No keeps the
@@ -194,7 +200,9 @@ void OnDownloadTick(HWND page) {
 // touches this page once it is gone. TRUE when the message was refused.
 bool RefuseClose(HWND page) {
     if (!WorkRuns()) return false;
-    if (!UserConfirmsCancel(page)) return true;
+    const bool confirmed = UserConfirmsCancel(page);
+    LogEvent("close box on the progress page while work runs: %s", confirmed ? "Yes" : "No");
+    if (!confirmed) return true;
     if (WorkRuns()) {  // the run may have ended while the question was open
         MarkRunCancelled(page);
         WizardState = kProgressStopped;

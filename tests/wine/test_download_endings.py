@@ -24,7 +24,7 @@ from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, FOLDER_FULL, FOLDER_RE
                            INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, SERVER_ANSWERED,
                            SUCCESS, WEB_PAGE, FakeStick, ImageServer, add_target_drive,
                            build_demo_image, create_on, download_error, is_filled, message_boxes,
-                           open_drive_page, starts_with_file, watch)
+                           open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
 STALL_SECONDS = 5
@@ -43,8 +43,9 @@ def tearDownModule():
 # A row: the server's mode, what else is set up ("no server", "folder full", "folder read-only"),
 # when the user acts ("held": once the server holds the download after its first piece) and
 # what they do, the boxes they see (caption, text; "{temp}" stands for the temporary folder),
-# and within how many seconds of the action the first box must be up.
-Row = namedtuple("Row", "name server setup at act boxes within")
+# within how many seconds of the action the first box must be up, and what the run log must say
+# of the row, so that support can tell the endings apart.
+Row = namedtuple("Row", "name server setup at act boxes within log", defaults=((),))
 CANCEL_BOX = ("Cancelled", CANCELLED)
 
 
@@ -53,12 +54,15 @@ def error_box(cause):
 
 
 ROWS = [
-    Row("sign-in page, 200 text/html", "signin", None, None, None, [error_box(WEB_PAGE)], None),
+    Row("sign-in page, 200 text/html", "signin", None, None, None, [error_box(WEB_PAGE)], None,
+        log=('Content-Type "text/html', "image check failed (a web page)")),
     Row("the same page as application/octet-stream", "signinbin", None, None, None,
         [error_box(WEB_PAGE)], None),
     Row("the announced length without the boot signature", "nosig", None, None, None,
         [error_box(NOT_AN_IMAGE)], None),
-    Row("404", "404", None, None, None, [error_box(SERVER_ANSWERED % "404 Not Found")], None),
+    Row("404", "404", None, None, None, [error_box(SERVER_ANSWERED % "404 Not Found")], None,
+        log=("download: request http://127.0.0.1:", "download: response 404 Not Found",
+             "outcome: the server answered with an error", "page progress ended: stopped")),
     Row("500", "500", None, None, None,
         [error_box(SERVER_ANSWERED % "500 Internal Server Error")], None),
     Row("connection closed halfway", "drop", None, None, None, [error_box(INCOMPLETE)], None),
@@ -100,6 +104,7 @@ class DownloadEndings(unittest.TestCase):
         d = s.driver
         windows_temp, host_temp = temp
         server.control(mode=row.server)
+        log_start = len(run_log(s))
         undo = self.set_up(s, server, row, host_temp)
         try:
             page = create_on(d, drive_page)
@@ -125,6 +130,9 @@ class DownloadEndings(unittest.TestCase):
             self.assertFalse(d.exists(page))
         finally:
             undo()
+        logged = run_log(s)[log_start:]
+        for fragment in row.log:
+            self.assertIn(fragment, logged, "the run log")
         self.assertTrue(is_filled(disk, b"\xee"), "the disk is unchanged")
         self.assertTrue(is_filled(volume, b"\xdd"), "the volume is unchanged")
         # Nothing of a failed download is kept: no image file, no download file; a download
