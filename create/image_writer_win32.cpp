@@ -65,16 +65,7 @@ bool LoggedControl(DeviceHandle device, DWORD code, const char* name) {
     return false;
 }
 
-bool DeviceNumber(HANDLE handle, DiskId* disk) {
-    STORAGE_DEVICE_NUMBER number{};
-    DWORD returned = 0;
-    if (!DeviceIoControl(handle, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
-                         sizeof number, &returned, nullptr))
-        return false;
-    disk->deviceType = number.DeviceType;
-    disk->deviceNumber = number.DeviceNumber;
-    return true;
-}
+bool DeviceNumber(HANDLE handle, DiskId* disk) { return AskDeviceNumber(handle, disk); }
 
 DeviceHandle OpenVolume(void*, const char* path) {
     return OpenDevice(path, GENERIC_READ | GENERIC_WRITE, 0);

@@ -72,3 +72,5 @@ void TooSmallText(char* out, size_t size, int64_t imageSize, char letter, int64_
 DriveIdentity IdentifyDrive(char letter);
 // What an opened disk handle answers.
 DiskAnswers AskDisk(void* diskHandle);
+// The disk an opened volume or disk handle lies on; false when the device doesn't say.
+bool AskDeviceNumber(void* deviceHandle, DiskId* disk);

@@ -8,9 +8,8 @@
 
 #include "drives/drive_identity.h"
 
-namespace {
-
-bool DeviceNumber(HANDLE device, DiskId* disk) {
+bool AskDeviceNumber(void* deviceHandle, DiskId* disk) {
+    HANDLE device = static_cast<HANDLE>(deviceHandle);
     STORAGE_DEVICE_NUMBER number{};
     DWORD returned = 0;
     if (!DeviceIoControl(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
@@ -19,6 +18,8 @@ bool DeviceNumber(HANDLE device, DiskId* disk) {
     *disk = DiskId{static_cast<uint32_t>(number.DeviceType), number.DeviceNumber};
     return true;
 }
+
+namespace {
 
 // The whole disk's length; Windows XP and later answer it, Windows 2000 doesn't.
 bool DiskLength(HANDLE disk, int64_t* length) {
@@ -61,7 +62,7 @@ DriveIdentity IdentifyDrive(char letter) {
     std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
     HANDLE volume = Open(path, 0);
     if (volume != INVALID_HANDLE_VALUE) {
-        identity.numberKnown = DeviceNumber(volume, &identity.disk);
+        identity.numberKnown = AskDeviceNumber(volume, &identity.disk);
         identity.descriptorKnown = Descriptor(volume, &identity.descriptor);
         CloseHandle(volume);
     }
@@ -85,7 +86,7 @@ DriveIdentity IdentifyDrive(char letter) {
 DiskAnswers AskDisk(void* diskHandle) {
     DiskAnswers answers{};
     HANDLE disk = static_cast<HANDLE>(diskHandle);
-    answers.numberKnown = DeviceNumber(disk, &answers.disk);
+    answers.numberKnown = AskDeviceNumber(disk, &answers.disk);
     answers.lengthKnown = DiskLength(disk, &answers.length);
     return answers;
 }
