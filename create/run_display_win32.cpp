@@ -26,17 +26,26 @@ struct Waiting {
     bool alert;        // a fault box of the run is open
 };
 
-SRWLOCK Lock = SRWLOCK_INIT;
+// A critical section, which every Windows has (slim reader/writer locks came with Vista). It
+// is set up before WinMain runs and kept until the process ends, since a worker may still hand
+// figures over while the program ends.
+struct FiguresLock {
+    CRITICAL_SECTION section;
+    FiguresLock() { InitializeCriticalSection(&section); }
+    void Enter() { EnterCriticalSection(&section); }
+    void Leave() { LeaveCriticalSection(&section); }
+};
+FiguresLock Lock;
 Waiting Figures = {};
 std::atomic<bool> Posted{false};  // a kRunDisplayMessage is on its way to the page
 
 // Runs `change` on the waiting figures while `page` holds the display; false otherwise.
 template <typename Change>
 bool Hand(HWND page, Change change) {
-    AcquireSRWLockExclusive(&Lock);
+    Lock.Enter();
     const bool holds = page != nullptr && Figures.page == page;
     if (holds) change(Figures);
-    ReleaseSRWLockExclusive(&Lock);
+    Lock.Leave();
     return holds;
 }
 
@@ -55,29 +64,29 @@ void CALLBACK OnDisplayTick(HWND page, UINT, UINT_PTR, DWORD) { ApplyRunDisplay(
 
 void AttachRunDisplay(HWND page) {
     SetTimer(page, kDisplayTimer, kDisplayTickMs, OnDisplayTick);
-    AcquireSRWLockExclusive(&Lock);
+    Lock.Enter();
     Figures = Waiting{};
     Figures.page = page;
     Figures.status[0] = '\x01';  // matches no text, so the first one is always shown
     Figures.downloading = true;
-    ReleaseSRWLockExclusive(&Lock);
+    Lock.Leave();
     Posted = false;
 }
 
 void DetachRunDisplay(HWND page) {
     KillTimer(page, kDisplayTimer);
-    AcquireSRWLockExclusive(&Lock);
+    Lock.Enter();
     if (Figures.page == page) Figures.page = nullptr;
-    ReleaseSRWLockExclusive(&Lock);
+    Lock.Leave();
 }
 
 void ApplyRunDisplay(HWND page) {
     Posted = false;  // figures handed over from now on need a message of their own
     Waiting now;
-    AcquireSRWLockExclusive(&Lock);
+    Lock.Enter();
     now = Figures;
     Figures.statusChanged = Figures.barChanged = Figures.rangeChanged = false;
-    ReleaseSRWLockExclusive(&Lock);
+    Lock.Leave();
     if (now.page != page) return;
     if (now.rangeChanged)
         SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, now.rangeHigh));

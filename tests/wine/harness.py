@@ -149,21 +149,32 @@ class Xvfb:
         self.process = None
 
     def start(self):
-        for number in range(140, 400):
+        # Sessions of other test runs on this machine pick numbers at the same time. A number
+        # is ours only when our own server reports it on -displayfd, which it does once it
+        # listens; a server that finds the number taken ends without reporting it. (The
+        # number's socket appearing proves nothing: it may be the other session's server, and
+        # a session that took it for its own lost its windows when that server ended.) The
+        # numbers start above those that older copies of this harness try, since those still
+        # take a socket they see appear for their own.
+        for number in range(400, 1000):
             if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
                 continue
+            report, write_end = os.pipe()
             process = subprocess.Popen(
-                ["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            for _ in range(100):
-                if os.path.exists("/tmp/.X11-unix/X%d" % number):
-                    self.number, self.process = number, process
-                    return ":%d" % number
-                if process.poll() is not None:
-                    break
-                time.sleep(0.05)
+                ["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0",
+                 "%dx%dx24" % SCREEN, "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, pass_fds=(write_end,))
+            os.close(write_end)
+            try:
+                reported = _read_line(report, timeout=30)
+            finally:
+                os.close(report)
+            if reported == str(number) and process.poll() is None:
+                self.number, self.process = number, process
+                return ":%d" % number
             if process.poll() is None:
                 process.kill()
+            process.wait()
         raise RuntimeError("no free X display")
 
     def stop(self):
@@ -173,6 +184,20 @@ class Xvfb:
                 self.process.wait(5)
             except subprocess.TimeoutExpired:
                 self.process.kill()
+                self.process.wait()
+
+
+def _read_line(fd, timeout):
+    """The first line written to a pipe, without its end; "" if the pipe closes or nothing
+    comes within `timeout` seconds."""
+    data, deadline = b"", time.monotonic() + timeout
+    while not data.endswith(b"\n"):
+        ready, _, _ = select.select([fd], [], [], max(0, deadline - time.monotonic()))
+        chunk = os.read(fd, 64) if ready else b""
+        if not chunk:
+            return ""
+        data += chunk
+    return data.decode("ascii", "replace").strip()
 
 
 class DriverError(AssertionError):

@@ -262,6 +262,8 @@ class CreateBackCancelAndClose(unittest.TestCase):
             d.click(page, CREATE)
             d.answer(d.wait_message_box("Are you sure?"), "yes")
             wait_until(lambda: not d.enabled(page, CREATE), 5, message="committed")
+            # Create goes first; the page answers a message once it has taken the rest too.
+            d.ping(page)
             for control in (BACK, EXTRACT, REFRESH, DRIVE_LIST, MODE_USB, MODE_ISO):
                 self.assertFalse(d.enabled(page, control), control)
             self.assertTrue(d.enabled(page, CANCEL))
