@@ -295,16 +295,31 @@ std::string Run(const std::vector<std::string>& f) {
     if (command == "combo_items") {
         HWND c = control(1, 2);
         if (!c) return "err no control";
-        std::string out;
-        LRESULT count = SendMessageW(c, CB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            LRESULT length = SendMessageW(c, CB_GETLBTEXTLEN, i, 0);
-            std::wstring item(length + 1, L'\0');
-            SendMessageW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]));
-            item.resize(length);
-            out += Narrow(item) + "\x1f";
+        // The page may rescan while the lines are read: a line that went (or grew) meanwhile
+        // makes the whole list be read again.
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            std::string out;
+            bool whole = true;
+            LRESULT count = SendMessageW(c, CB_GETCOUNT, 0, 0);
+            for (LRESULT i = 0; i < count && whole; ++i) {
+                LRESULT length = SendMessageW(c, CB_GETLBTEXTLEN, i, 0);
+                if (length < 0 || length > 1000) {
+                    whole = false;
+                    break;
+                }
+                std::wstring item(1024, L'\0');
+                LRESULT got = SendMessageW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]));
+                if (got < 0 || got > 1000) {
+                    whole = false;
+                    break;
+                }
+                item.resize(static_cast<size_t>(got));
+                out += Narrow(item) + "\x1f";
+            }
+            if (whole) return "ok " + Escape(out);
+            Sleep(50);
         }
-        return "ok " + Escape(out);
+        return "err the list kept changing";
     }
     if (command == "combo_selection") {
         HWND c = control(1, 2);
