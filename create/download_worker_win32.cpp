@@ -452,8 +452,8 @@ HashEnd HashShowing(ProgressCallback* self, const char* line, uint64_t expectedL
     if (RunPageIsOpen(run)) {
         SetRunBarRange(run->page, kDownloadBarSteps);
         ShowRunStatus(run->page, line);
+        DownloadActive = 1;
     }
-    DownloadActive = 1;
     HashShown shown{run, line};
     const DWORD started = GetTickCount();
     const HashEnd end =
