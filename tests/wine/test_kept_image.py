@@ -8,6 +8,7 @@ in one prefix, each from the drive selection page the row before left or from a 
 the program, and each scenario ends with the image verified on the stick."""
 
 import calendar
+import glob
 import hashlib
 import os
 import shutil
@@ -88,8 +89,10 @@ ROWS = [
 
 class KeptImage(unittest.TestCase):
     def assert_kept(self, s, image):
-        """The kept file holds `image` and its record describes it (none when image is None)."""
+        """The kept file holds `image` and its record describes it (none when image is None);
+        no download file is left."""
         kept = downloaded_image(s)
+        self.assertEqual(glob.glob(os.path.join(os.path.dirname(kept), "HalcyraDownload-*")), [])
         record_path = os.path.join(os.path.dirname(kept), "HalcyraImage.txt")
         if image is None:
             self.assertFalse(os.path.exists(record_path), "no record")
