@@ -31,7 +31,7 @@ WORK = tempfile.mkdtemp(prefix="halcyra-kept-")
 IMAGE = build_demo_image(os.path.join(WORK, "demo.img"))
 NEWER = build_demo_image(os.path.join(WORK, "newer.img"), 3 * MIB + 777)
 # Each hash pauses after every MiB, so that a row can act while it runs.
-ENV = {"HALCYRA_CHECK_PAUSE_MS": "300"}
+ENV = {"HALCYRA_CHECK_PAUSE_MS": "400"}
 
 
 def tearDownModule():
