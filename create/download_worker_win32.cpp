@@ -19,10 +19,12 @@
 #include "create/download_outcome.h"
 #include "create/download_progress.h"
 #include "create/image_check.h"
+#include "create/image_record.h"
 #include "create/image_writer.h"
 #include "create/image_writer_core.h"
-#include "drives/drive_identity.h"
+#include "create/kept_image.h"
 #include "create/run_display.h"
+#include "drives/drive_identity.h"
 
 namespace {
 
@@ -78,6 +80,16 @@ struct ProgressCallback {
     char downloadFile[kImagePathSize];
     char imageFile[kImagePathSize];
     char request[kRequestAddressSize];
+    // The kept image: whether its record may decide this request, the record as read, and
+    // whether the headers showed that image (the transfer then stops at the headers).
+    const char* address;  // the image address of the run
+    bool hashAvailable;
+    bool reuseAllowed;
+    RecordState recordState;
+    ImageRecord record;
+    bool askedETag;        // the request asked with the record's ETag (If-None-Match)
+    bool reuse;
+    uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
 };
 
 // Kept across runs: the once-per-second gate of the progress line.
@@ -240,7 +252,7 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
     // The body of an error answer is not counted: the page shows no progress for it.
     const bool data = code == BINDSTATUS_BEGINDOWNLOADDATA ||
                       code == BINDSTATUS_DOWNLOADINGDATA || code == BINDSTATUS_ENDDOWNLOADDATA;
-    if (data && IsSuccessStatus(self->headers.status)) {
+    if (data && IsSuccessStatus(self->headers.status) && !self->reuse) {
         const uint64_t received = self->received.Advance(reportedReceived);
         if (received > run->received) {
             run->received = received;
@@ -251,26 +263,42 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
         if (code == BINDSTATUS_ENDDOWNLOADDATA) run->endReported = 1;
     }
     const bool stop = CancelRequested != 0 || !RunPageIsOpen(run) ||
-                      run->downloading != kDownloading || self->stoppedFor != DownloadCause::None;
+                      run->downloading != kDownloading || self->stoppedFor != DownloadCause::None ||
+                      self->reuse;
     return stop ? E_ABORT : S_OK;
 }
 
 // Everything the download does with the response headers, once they have arrived: they are
-// kept with the run, and a response that can't succeed is stopped here, at the next report.
+// kept with the run; a response that still describes the kept image, or one that can't
+// succeed, is stopped at the next report.
 void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
     self->headers = headers;
-    if (IsSuccessStatus(headers.status) && headers.contentLength)
-        self->run->announced = headers.contentLength;
-    HeaderFacts facts{headers.status, headers.contentLength, false, 0,
+    if (self->reuseAllowed) {
+        const ReuseFacts reuse{self->hashAvailable, self->recordState, &self->record,
+                               self->address, self->askedETag, &headers};
+        const ReuseVerdict verdict = DecideReuse(reuse);
+        self->reuse = verdict == ReuseVerdict::Reuse;
+        LogEvent("kept image: %s%s; %s", ReuseVerdictName(verdict),
+                 self->askedETag ? " (asked with If-None-Match)" : "",
+                 self->reuse ? "the transfer stops at the headers" : "the image is downloaded");
+    }
+    // The kept image stands for the response's body: it needs no room in the temporary folder,
+    // but it must fit on the disk.
+    self->imageLength = self->reuse ? self->record.length : headers.contentLength;
+    HeaderFacts facts{self->reuse ? 200u : headers.status, self->imageLength, false, 0,
                       TargetIdentity.lengthKnown, TargetIdentity.length};
     ULARGE_INTEGER folderFree;
-    if (GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr)) {
+    if (!self->reuse && GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr)) {
         facts.folderKnown = true;
         facts.folderFree = folderFree.QuadPart;
     }
     self->stoppedFor = StopAtHeaders(facts);
-    if (self->stoppedFor != DownloadCause::None)
+    if (self->stoppedFor != DownloadCause::None) {
+        self->reuse = false;
         LogEvent("download: stopped at the headers: %s", DownloadCauseName(self->stoppedFor));
+    }
+    if (IsSuccessStatus(headers.status) && headers.contentLength && !self->reuse)
+        self->run->announced = headers.contentLength;
 }
 
 HRESULT STDMETHODCALLTYPE NegotiateQueryInterface(HttpNegotiate*, REFIID, void**) {
@@ -279,9 +307,24 @@ HRESULT STDMETHODCALLTYPE NegotiateQueryInterface(HttpNegotiate*, REFIID, void**
 ULONG STDMETHODCALLTYPE NegotiateAddRef(HttpNegotiate*) { return 0; }
 ULONG STDMETHODCALLTYPE NegotiateRelease(HttpNegotiate*) { return 0; }
 
-HRESULT STDMETHODCALLTYPE BeginningTransaction(HttpNegotiate*, LPCWSTR, LPCWSTR, DWORD,
+// With a kept image, the request asks with its ETag: a server that still serves that image
+// answers "304 Not Modified" and sends no body at all.
+HRESULT STDMETHODCALLTYPE BeginningTransaction(HttpNegotiate* self, LPCWSTR, LPCWSTR, DWORD,
                                                LPWSTR* additionalHeaders) {
-    if (additionalHeaders) *additionalHeaders = nullptr;
+    if (!additionalHeaders) return S_OK;
+    *additionalHeaders = nullptr;
+    ProgressCallback* owner = self->owner;
+    char header[sizeof ResponseHeaders::etag + 32];
+    if (!owner->reuseAllowed ||
+        !ConditionalRequestHeader(header, sizeof header, owner->recordState, owner->record,
+                                  owner->address))
+        return S_OK;
+    const size_t length = strlen(header);
+    WCHAR* wide = static_cast<WCHAR*>(CoTaskMemAlloc((length + 1) * sizeof(WCHAR)));
+    if (!wide) return S_OK;
+    for (size_t i = 0; i <= length; ++i) wide[i] = static_cast<unsigned char>(header[i]);
+    *additionalHeaders = wide;
+    owner->askedETag = true;
     return S_OK;
 }
 
@@ -372,25 +415,137 @@ void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts) {
 }
 
 enum class Downloaded { Image, Failed, GivenUp };
+// One request's end: Kept when its headers showed the kept image.
+enum class Fetched { Image, Kept, Failed, GivenUp };
 
 // The run claims the end of its download phase; GivenUp when the page took the run over first.
 bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading) == kGivenUp; }
 
-// The whole download: Image once the image file holds a download that passed the check;
-// Failed with its cause; GivenUp when the page took the run over while it downloaded.
-Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
+uint32_t CheckPause() {
+    static const uint32_t pause = CheckPauseMs(getenv(kCheckPauseVariable));
+    return pause;
+}
+
+// What a hash of the image file shows on the page while it reads.
+struct HashShown {
+    WorkerRun* run;
+    const char* line;
+};
+
+// After each piece of a hash: the bar on the page, and a stop once the run has been cancelled
+// or its page has gone.
+bool HashGoesOn(void* context, uint64_t done, uint64_t total) {
+    const HashShown* shown = static_cast<const HashShown*>(context);
+    if (CancelRequested || !RunPageIsOpen(shown->run)) return false;
+    const int bar = total ? static_cast<int>(done * static_cast<double>(kDownloadBarSteps) / total)
+                          : kDownloadBarSteps;
+    ShowRunProgress(shown->run->page, shown->line, bar);
+    if (CheckPause()) Sleep(CheckPause());
+    return true;
+}
+
+// Hashes the image file with the page showing `line` and the bar; the close question stays
+// on meanwhile. The time it took goes to the run log.
+HashEnd HashShowing(ProgressCallback* self, const char* line, uint64_t expectedLength,
+                    uint8_t digest[kSha256Size], uint64_t* length) {
+    WorkerRun* run = self->run;
+    if (RunPageIsOpen(run)) {
+        SetRunBarRange(run->page, kDownloadBarSteps);
+        ShowRunStatus(run->page, line);
+        DownloadActive = 1;
+    }
+    HashShown shown{run, line};
+    const DWORD started = GetTickCount();
+    const HashEnd end =
+        HashImageFile(self->imageFile, expectedLength, digest, length, HashGoesOn, &shown);
+    const DWORD took = GetTickCount() - started;
+    if (RunPageIsOpen(run)) DownloadActive = 0;
+    static const char* const kEnds[] = {"done", "the file has another length", "a read failed",
+                                        "stopped (cancel or close)", "no SHA-256"};
+    LogEvent("kept image: SHA-256 of %s, %llu bytes in %lu ms (%.0f bytes/s): %s",
+             self->imageFile, static_cast<unsigned long long>(*length),
+             static_cast<unsigned long>(took), took ? *length * 1000.0 / took : 0.0,
+             kEnds[static_cast<int>(end)]);
+    return end;
+}
+
+// The image file now holds a download that passed the check: its record is written, with the
+// file's SHA-256, so that later runs can use it while the server still serves it.
+void KeepImage(ProgressCallback* self) {
+    if (!self->hashAvailable) {
+        LogEvent("kept image: the system has no SHA-256; the image is not kept for later runs");
+        return;
+    }
+    uint8_t digest[kSha256Size];
+    uint64_t length = 0;
+    if (HashShowing(self, kCheckingDownloadText, 0, digest, &length) != HashEnd::Done) return;
+    ImageRecord& record = self->record;
+    record = ImageRecord{};
+    snprintf(record.address, sizeof record.address, "%s", self->address);
+    strcpy(record.etag, self->headers.etag);
+    strcpy(record.lastModified, self->headers.lastModified);
+    record.length = length;
+    Sha256Text(digest, record.sha256);
+    record.downloaded = RecordDateNow();
+    const bool written = WriteImageRecord(self->tempFolder, record);
+    LogEvent("kept image: record %s: ETag %s, Last-Modified \"%s\", %llu bytes, SHA-256 %s",
+             written ? "written" : "NOT written", record.etag[0] ? record.etag : "(none)",
+             record.lastModified, static_cast<unsigned long long>(length), record.sha256);
+}
+
+enum class KeptCheck { Intact, Altered, Stopped };
+
+// The kept image is used only while its file still has the recorded length and SHA-256: it is
+// read once, with the bar, and a cancel stops the read as it stops a download.
+KeptCheck CheckKeptImage(ProgressCallback* self) {
+    char line[kKeptImageTextSize];
+    KeptImageText(line, sizeof line, self->record.downloaded);
+    uint8_t digest[kSha256Size];
+    uint64_t length = 0;
+    const HashEnd end = HashShowing(self, line, self->record.length, digest, &length);
+    if (end == HashEnd::Stopped) return KeptCheck::Stopped;
+    char sha256[kSha256TextSize] = "";
+    if (end == HashEnd::Done) Sha256Text(digest, sha256);
+    if (end == HashEnd::Done && KeptImageIntact(self->record, length, sha256)) {
+        LogEvent("kept image: intact; it is written");
+        return KeptCheck::Intact;
+    }
+    LogEvent("kept image: altered (%llu bytes, SHA-256 %s; recorded %llu bytes, %s); the record "
+             "is removed and the image downloaded",
+             static_cast<unsigned long long>(length), sha256[0] ? sha256 : "(none)",
+             static_cast<unsigned long long>(self->record.length), self->record.sha256);
+    RemoveImageRecord(self->tempFolder);
+    return KeptCheck::Altered;
+}
+
+// One request: Image once the image file holds a download that passed the check (and its
+// record is written); Kept when the headers showed the kept image (nothing was fetched and
+// nothing touched); Failed with its cause; GivenUp when the page took the run over.
+Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     WorkerRun* run = self->run;
     *cause = PrepareFiles(self);
     if (*cause == DownloadCause::None) {
         srand(RequestSeed(static_cast<uint32_t>(time(nullptr)), GetTickCount(),
                           GetCurrentProcessId(), ++DownloadCount));
-        if (!BuildRequestAddress(self->request, sizeof(self->request),
-                                 ImageUrlFrom(getenv(kImageUrlVariable)), RequestRandom(rand())))
+        if (!BuildRequestAddress(self->request, sizeof(self->request), self->address,
+                                 RequestRandom(rand())))
             *cause = DownloadCause::NoConnection;
     }
     if (*cause != DownloadCause::None || CancelRequested || run->downloading != kDownloading) {
         RemoveDownloadFile(self);
-        return GivenUp(run) ? Downloaded::GivenUp : Downloaded::Failed;
+        return GivenUp(run) ? Fetched::GivenUp : Fetched::Failed;
+    }
+    if (self->reuseAllowed) {
+        self->recordState = self->hashAvailable
+                                ? ReadImageRecord(self->tempFolder, &self->record)
+                                : RecordState::None;
+        if (self->recordState == RecordState::Read)
+            LogEvent("kept image: record read: ETag %s, Last-Modified \"%s\", %llu bytes, "
+                     "downloaded %04d-%02d-%02d",
+                     self->record.etag[0] ? self->record.etag : "(none)",
+                     self->record.lastModified, static_cast<unsigned long long>(self->record.length),
+                     self->record.downloaded.year, self->record.downloaded.month,
+                     self->record.downloaded.day);
     }
 
     run->lastReport = GetTickCount();
@@ -417,7 +572,12 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     if (GivenUp(run) || !RunPageIsOpen(run)) {
         LogEvent("download: the page took the run over (cancel, close or stall); its file is removed");
         RemoveDownloadFile(self);
-        return Downloaded::GivenUp;
+        return Fetched::GivenUp;
+    }
+    // Stopped at the headers: the run's own download file goes, the kept image stays as it is.
+    if (self->reuse) {
+        RemoveDownloadFile(self);
+        return Fetched::Kept;
     }
     // A later run's flag is not this worker's to clear.
     if (RunPageIsOpen(run)) {
@@ -438,18 +598,76 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     LogEvent("download: file of %llu bytes, image check %s; outcome: %s",
              static_cast<unsigned long long>(facts.fileSize), ImageVerdictName(facts.verdict),
              DownloadCauseName(*cause));
-    if (*cause == DownloadCause::None &&
-        !MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
-        const DWORD error = GetLastError();
-        LogFailure("MoveFileExA of the download over the image file", error);
-        *cause = FolderCause(error);
+    if (*cause == DownloadCause::None) {
+        // The record describes the file it stands beside, or nothing: it goes before the
+        // file is replaced.
+        RemoveImageRecord(self->tempFolder);
+        if (!MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
+            const DWORD error = GetLastError();
+            LogFailure("MoveFileExA of the download over the image file", error);
+            *cause = FolderCause(error);
+        }
     }
     if (*cause != DownloadCause::None) {
         RemoveDownloadFile(self);
-        return Downloaded::Failed;
+        return Fetched::Failed;
     }
-    strcpy(ImagePath, self->imageFile);
-    return Downloaded::Image;
+    KeepImage(self);
+    return Fetched::Image;
+}
+
+// Everything of one request, cleared for the next.
+void ForgetRequest(ProgressCallback* self) {
+    WorkerRun* run = self->run;
+    self->headers = ResponseHeaders{};
+    self->stoppedFor = DownloadCause::None;
+    self->received = ReceivedCounter{};
+    self->askedETag = false;
+    self->reuse = false;
+    self->imageLength = 0;
+    run->received = 0;
+    run->announced = 0;
+    run->endReported = 0;
+    run->cacheFileKnown = 0;
+}
+
+// The run's image: the kept one when the server still serves it and its file is intact, else
+// a download. Image once ImagePath names it; Failed with its cause (a cancel leaves the cause
+// None); GivenUp when the page took the run over while it downloaded.
+Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
+    self->address = ImageUrlFrom(getenv(kImageUrlVariable));
+    self->hashAvailable = Sha256Available();
+    self->reuseAllowed = true;
+    Fetched fetched = Request(self, cause);
+    if (fetched == Fetched::Kept) {
+        switch (CheckKeptImage(self)) {
+        case KeptCheck::Intact:
+            fetched = Fetched::Image;
+            break;
+        case KeptCheck::Stopped:
+            return Downloaded::Failed;
+        case KeptCheck::Altered:
+            // A new request, downloaded whole: the kept file can no longer be trusted.
+            ForgetRequest(self);
+            self->reuseAllowed = false;
+            self->run->downloading = kDownloading;
+            if (RunPageIsOpen(self->run)) SetRunBarRange(self->run->page, kDownloadBarSteps);
+            ShowStatus(self->run, kDownloadingText);
+            fetched = Request(self, cause);
+            break;
+        }
+    }
+    switch (fetched) {
+    case Fetched::Image:
+    case Fetched::Kept:
+        strcpy(ImagePath, self->imageFile);
+        return Downloaded::Image;
+    case Fetched::Failed:
+        return Downloaded::Failed;
+    case Fetched::GivenUp:
+        break;
+    }
+    return Downloaded::GivenUp;
 }
 
 // Keeps the machine from sleeping while the run downloads and writes: a laptop that sleeps in
@@ -552,7 +770,7 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         // Nobody waits for gigabytes to learn that they won't fit: the drive error of the
         // writer, before anything was fetched or written.
         char text[kTooSmallTextSize];
-        TooSmallText(text, sizeof text, static_cast<int64_t>(callback.headers.contentLength),
+        TooSmallText(text, sizeof text, static_cast<int64_t>(callback.imageLength),
                      TargetDrive, TargetIdentity.length);
         SetRunAlert(run->page, true);
         FlushRunDisplay(run->page);

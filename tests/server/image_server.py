@@ -17,14 +17,22 @@ request gets 404. For tests it can misbehave in the ways a real server or networ
     signinbin the same page sent as application/octet-stream
     nosig     the image's length and bytes, but without the boot signature at offsets 510, 511
 
+The image goes out with an ETag (from its length and modification time, so a replaced image
+gets a new one) and a Last-Modified, unless --no-validators is given: then with neither, as from
+a server that can't tell one image from the next. A request whose If-None-Match names the
+image's ETag gets "304 Not Modified" and no body, unless --no-conditional is given (a server
+that ignores the header and sends the image again).
+
 The mode is set at start (--mode) and can be changed while the server runs with
 GET /_control?mode=<mode> (optionally &rate=<bytes per second>&interval=<trickle seconds>,
-&image=<path> to serve another image from then on, &release=1 to let held requests go on).
+&image=<path> to serve another image from then on, &validators=0 or 1, &conditional=0 or 1,
+&release=1 to let held requests go on).
 Every image served carries the boot signature 0x55 0xAA at offsets 510 and 511: the server
 refuses to start with, or switch to, one that doesn't.
 GET /_requests lists the image requests served so far as JSON lines, one object per request
 with its path, query, Rand value, mode, start time, time of its latest write, and how it ended: "complete", "dropped" (by
-the server, as the mode asks) or "cut" (the client went away), with the bytes sent.
+the server, as the mode asks), "cut" (the client went away) or "not modified" (304), with the
+bytes sent. GET /_bodies answers the number of image bodies sent whole so far.
 
 The server binds to 127.0.0.1 only and prints "PORT <n>" on its first output line.
 """
@@ -66,6 +74,9 @@ class State:
         self.trickle_bytes = args.trickle_bytes
         self.trickle_interval = args.trickle_interval
         self.rate = args.rate
+        self.validators = not args.no_validators
+        self.conditional = not args.no_conditional
+        self.bodies = 0
         self.lock = threading.Lock()
         self.requests = []
         self.release = threading.Event()
@@ -102,6 +113,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.state.mode = mode
             if "rate" in query:
                 self.state.rate = int(query["rate"][0])
+            if "validators" in query:
+                self.state.validators = query["validators"][0] == "1"
+            if "conditional" in query:
+                self.state.conditional = query["conditional"][0] == "1"
             if "interval" in query:
                 self.state.trickle_interval = float(query["interval"][0])
             if "image" in query:
@@ -118,6 +133,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 body = "".join(json.dumps(r) + "\n" for r in self.state.requests
                                if r["path"] == self.state.path)
             return self.reply_text(200, body)
+        if url.path == "/_bodies":
+            with self.state.lock:
+                return self.reply_text(200, "%d\n" % self.state.bodies)
 
         rand = parse_rand(query.get("Rand", []))
         expected = all(query.get(k) == v for k, v in self.state.query.items())
@@ -149,13 +167,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def send_image(self, mode, entry):
         path = self.state.image
-        size = os.path.getsize(path)
+        stamp = os.stat(path)
+        size = stamp.st_size
+        etag = '"%x-%x"' % (size, stamp.st_mtime_ns)
+        asked = [tag.strip() for tag in self.headers.get("If-None-Match", "").split(",")]
+        entry["if_none_match"] = self.headers.get("If-None-Match")
+        if self.state.validators and self.state.conditional and etag in asked:
+            self.send_response(304)
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", self.date_time_string(stamp.st_mtime))
+            self.send_header("Cache-Control", "no-cache")
+            self.end_headers()
+            entry["end"] = "not modified"
+            entry["end_time"] = time.time()
+            return
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Cache-Control", "no-cache")
-        stamp = os.stat(path)
-        self.send_header("ETag", '"%x-%x"' % (size, int(stamp.st_mtime)))
-        self.send_header("Last-Modified", self.date_time_string(stamp.st_mtime))
+        if self.state.validators:
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", self.date_time_string(stamp.st_mtime))
         if mode == "nolength":
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -195,6 +226,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             if entry["end"] is None:
                 entry["end"] = "complete"
+                with self.state.lock:
+                    self.state.bodies += 1
         except (BrokenPipeError, ConnectionResetError, OSError):
             if entry["end"] is None:
                 entry["end"] = "cut"
@@ -275,6 +308,10 @@ def main():
     parser.add_argument("--trickle-interval", type=float, default=0.2, help="seconds")
     parser.add_argument("--rate", type=int, default=0,
                         help="bytes per second for normal and nolength (0: as fast as possible)")
+    parser.add_argument("--no-validators", action="store_true",
+                        help="send the image without ETag and Last-Modified")
+    parser.add_argument("--no-conditional", action="store_true",
+                        help="ignore If-None-Match: always send the image")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 

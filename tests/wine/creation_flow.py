@@ -24,6 +24,9 @@ NEXT, CANCEL = 1, 2
 WAIT_NOTICE_TEXT = 100
 
 DOWNLOADING = "Downloading application components..."
+# While the program hashes the image it has downloaded, and while it checks the kept image.
+CHECKING = "Checking the downloaded image..."
+USING_KEPT = "Using the image downloaded on %s"
 CANCELLED = "The Halcyra creation process has been cancelled."
 CANCEL_QUESTION = "Are you sure you want to cancel the creation process?"
 DOWNLOAD_ERROR = ("Unable to connect to the application server - Please check your network "
@@ -67,12 +70,15 @@ def boots(disk, timeout=30):
 
 
 class ImageServer:
-    """The stand-in application server on 127.0.0.1, in its own process."""
+    """The stand-in application server on 127.0.0.1, in its own process. With
+    validators=False it sends neither ETag nor Last-Modified, so that the program downloads the
+    image in every run instead of using the image it kept."""
 
-    def __init__(self, image, mode="normal", port=0, **options):
+    def __init__(self, image, mode="normal", port=0, validators=True, **options):
         self.image = image
         self.mode = mode
         self.port = port
+        self.validators = validators
         self.options = options
         self.process = None
 
@@ -90,6 +96,8 @@ class ImageServer:
                    "--path", IMAGE_PATH, "--query", IMAGE_QUERY]
         for name, value in self.options.items():
             command += ["--" + name.replace("_", "-"), str(value)]
+        if not self.validators:
+            command.append("--no-validators")
         self.process = subprocess.Popen(command, stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         if not line.startswith("PORT "):
@@ -115,6 +123,10 @@ class ImageServer:
         """Changes mode, rate or trickle interval of the running server."""
         query = urllib.parse.urlencode(settings)
         urllib.request.urlopen("http://127.0.0.1:%d/_control?%s" % (self.port, query)).read()
+
+    def bodies(self):
+        """The number of image bodies the server has sent whole."""
+        return int(urllib.request.urlopen("http://127.0.0.1:%d/_bodies" % self.port).read())
 
     def requests(self):
         """The image requests so far, each a dict (rand, mode, end, sent, time, end_time)."""

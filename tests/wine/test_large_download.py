@@ -1,7 +1,8 @@
 """A whole run through the real program with an image of 4 GiB and a few bytes: a sparse file
 with a boot sector in front, served from loopback, written onto a sparse disk file, with a
 stall limit of 5 s. The status lines sampled during the download only ever grow and end at the
-full size, the run ends with "Operation Complete" and the disk holds the image byte for byte.
+full size, the run ends with "Operation Complete", the disk holds the image byte for byte and
+the image is kept with a record of its whole length.
 The platform's raw progress reports of the run (HALCYRA_DOWNLOAD_LOG) are summed up in the
 output. Runs with the x86_64 build only: the emulated 32-bit Wine would take an hour for it."""
 
@@ -17,7 +18,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import ARCH, WineSession  # noqa: E402
 from creation_flow import (SUCCESS, ImageServer, add_target_drive, create_on,  # noqa: E402
-                           message_boxes, open_drive_page, make_demo_image, watch)
+                           downloaded_image, message_boxes, open_drive_page, make_demo_image,
+                           watch)
 
 SIZE = (4 << 30) + 1234567
 UNITS = {"Bytes": 1, "KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
@@ -95,6 +97,10 @@ class LargeDownload(unittest.TestCase):
                 written = next(x["t"] for x in samples if "Written" in (x["status"] or ""))
                 self.assertEqual(subprocess.run(["cmp", "-n", str(SIZE), disk, image]).returncode,
                                  0, "the disk holds the image")
+                # The image is kept for the next run with its whole length.
+                with open(os.path.join(os.path.dirname(downloaded_image(s)),
+                                       "HalcyraImage.txt")) as f:
+                    self.assertIn("Content-Length: %d\n" % SIZE, f.read())
                 print("\n4 GiB + 1,234,567 bytes: Create to Operation Complete in %.0f s (the "
                       "first line at %.0f s, the full count at %.0f s, the first Written line at "
                       "%.0f s); %d download lines, the longest standstill of a line while bytes "

@@ -202,11 +202,14 @@ class RunEndings(unittest.TestCase):
         s.link_device("e::", volume)
         return drive_page
 
-    def run_rows(self, name, rows):
+    def run_rows(self, name, rows, validators=False, log=()):
         """The rows one after another in one program, each from the drive selection page the
-        row before left; the last row ends the program with the success."""
+        row before left; the last row ends the program with the success. Without validators
+        (ETag and Last-Modified) every row downloads; with them a row may use the image kept
+        by the one before. `log`: what the whole run log must say."""
         with WineSession(name, accept_agreement=True) as s, contextlib.ExitStack() as sticks, \
-                ImageServer(IMAGE, mode="normal", trickle_bytes=16384, trickle_interval=0.2) as server:
+                ImageServer(IMAGE, mode="normal", validators=validators, trickle_bytes=16384,
+                            trickle_interval=0.2) as server:
             _, volume = add_target_drive(s, size_bytes=64 * MIB)
             drive_dir = s.path("drive_e")
             env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4",
@@ -222,12 +225,16 @@ class RunEndings(unittest.TestCase):
                     drive_page = self.run_row(s, server, drive_page, row, volume, drive_dir, stick)
             self.assertIsNone(drive_page, "the last row ends the program")
             self.assertEqual(program.wait(30), 0)
+            for fragment in log:
+                self.assertIn(fragment, run_log(s), "the run log")
 
     def test_every_ending_returns_to_the_drive_page_and_a_new_run_then_succeeds(self):
         self.run_rows("run-endings", ROWS)
 
     def test_the_same_stick_without_a_file_system_is_written_twice(self):
-        self.run_rows("run-twice", TWICE)
+        # The second run writes the image the first one downloaded and kept.
+        self.run_rows("run-twice", TWICE, validators=True,
+                      log=("kept image: record written", "kept image: intact; it is written"))
 
     def test_a_write_that_never_returns_delays_create_and_the_end_at_most_thirty_seconds(self):
         with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:

@@ -1,0 +1,153 @@
+#include "create/kept_image.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/run_log.h"
+#include "app/shared_state.h"
+
+namespace {
+
+// Pieces of 1 MiB: under Wine the hash ran fastest with them (larger ones were slower).
+constexpr DWORD kHashPiece = 1 << 20;
+
+// A SHA-256 hash object and its provider, released together.
+struct Sha256 {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    bool Open() {
+        if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES,
+                                  CRYPT_VERIFYCONTEXT)) {
+            provider = 0;
+            return false;
+        }
+        return CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
+    }
+    ~Sha256() {
+        if (hash) CryptDestroyHash(hash);
+        if (provider) CryptReleaseContext(provider, 0);
+    }
+};
+
+bool RecordPath(char* out, size_t size, const char* folder) {
+    const int length = snprintf(out, size, "%s%s", folder, kRecordFileName);
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+}  // namespace
+
+bool Sha256Available() {
+    Sha256 sha;
+    return sha.Open();
+}
+
+HashEnd HashImageFile(const char* path, uint64_t expectedLength, uint8_t digest[kSha256Size],
+                      uint64_t* length, bool (*goOn)(void*, uint64_t, uint64_t), void* context) {
+    *length = 0;
+    Sha256 sha;
+    if (!sha.Open()) return HashEnd::NoHash;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailure("CreateFileA of the image file for its SHA-256", GetLastError());
+        return HashEnd::Unreadable;
+    }
+    DWORD high = 0;
+    const DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+        CloseHandle(file);
+        return HashEnd::Unreadable;
+    }
+    const uint64_t total = (static_cast<uint64_t>(high) << 32) | low;
+    *length = total;
+    if (expectedLength && total != expectedLength) {
+        CloseHandle(file);
+        return HashEnd::OtherLength;
+    }
+    BYTE* piece = static_cast<BYTE*>(
+        VirtualAlloc(nullptr, kHashPiece, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    HashEnd end = piece ? HashEnd::Done : HashEnd::Unreadable;
+    uint64_t done = 0;
+    while (end == HashEnd::Done && done < total) {
+        DWORD got = 0;
+        if (!ReadFile(file, piece, kHashPiece, &got, nullptr) || got == 0) {
+            LogFailure("ReadFile of the image file for its SHA-256", GetLastError());
+            end = HashEnd::Unreadable;
+        } else if (!CryptHashData(sha.hash, piece, got, 0)) {
+            LogFailure("CryptHashData", GetLastError());
+            end = HashEnd::NoHash;
+        } else {
+            done += got;
+            if (!goOn(context, done, total)) end = HashEnd::Stopped;
+        }
+    }
+    if (piece) VirtualFree(piece, 0, MEM_RELEASE);
+    CloseHandle(file);
+    if (end != HashEnd::Done) return end;
+    DWORD size = kSha256Size;
+    if (!CryptGetHashParam(sha.hash, HP_HASHVAL, digest, &size, 0) || size != kSha256Size)
+        return HashEnd::NoHash;
+    return HashEnd::Done;
+}
+
+RecordState ReadImageRecord(const char* folder, ImageRecord* record) {
+    char path[kImagePathSize + sizeof kRecordFileName];
+    if (!RecordPath(path, sizeof path, folder)) return RecordState::None;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return RecordState::None;
+        LogFailure("CreateFileA of the image record", error);
+        return RecordState::Unreadable;
+    }
+    char text[kRecordTextSize];
+    DWORD got = 0;
+    const bool read = ReadFile(file, text, sizeof text - 1, &got, nullptr) != 0;
+    CloseHandle(file);
+    if (!read || got == sizeof text - 1) return RecordState::Unreadable;  // no record is so long
+    text[got] = 0;
+    return ParseImageRecord(text, record) ? RecordState::Read : RecordState::Unreadable;
+}
+
+bool WriteImageRecord(const char* folder, const ImageRecord& record) {
+    char path[kImagePathSize + sizeof kRecordFileName];
+    char text[kRecordTextSize];
+    if (!RecordPath(path, sizeof path, folder) || !FormatImageRecord(text, sizeof text, record))
+        return false;
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailure("CreateFileA of the image record", GetLastError());
+        return false;
+    }
+    const DWORD length = static_cast<DWORD>(strlen(text));
+    DWORD written = 0;
+    const bool whole = WriteFile(file, text, length, &written, nullptr) && written == length;
+    if (!whole) LogFailure("WriteFile of the image record", GetLastError());
+    CloseHandle(file);
+    if (!whole) DeleteFileA(path);  // half a record would only be read as unreadable
+    return whole;
+}
+
+void RemoveImageRecord(const char* folder) {
+    char path[kImagePathSize + sizeof kRecordFileName];
+    if (RecordPath(path, sizeof path, folder)) DeleteFileA(path);
+}
+
+RecordDate RecordDateNow() {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    RecordDate date;
+    date.year = now.wYear;
+    date.month = now.wMonth;
+    date.day = now.wDay;
+    date.hour = now.wHour;
+    date.minute = now.wMinute;
+    date.second = now.wSecond;
+    return date;
+}
