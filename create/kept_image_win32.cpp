@@ -9,6 +9,16 @@
 #include "app/run_log.h"
 #include "app/shared_state.h"
 
+// The AES provider and its SHA-256 came with Windows XP SP3; the headers of the oldest Windows
+// the program builds for don't name them. Where the system lacks them the provider can't be
+// acquired, and nothing is kept.
+#ifndef PROV_RSA_AES
+#define PROV_RSA_AES 24
+#endif
+#ifndef CALG_SHA_256
+#define CALG_SHA_256 (ALG_CLASS_HASH | ALG_TYPE_ANY | 12)
+#endif
+
 namespace {
 
 // Pieces of 1 MiB: under Wine the hash ran fastest with them (larger ones were slower).
