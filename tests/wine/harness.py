@@ -26,6 +26,7 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 import zlib
@@ -115,6 +116,23 @@ def _base_env(prefix, display):
     return env
 
 
+def _start_wineserver(env):
+    """Starts the prefix's wineserver to stay until killed. It runs on in the background, so it
+    must not hold the test's output: CTest waits for that to close before it ends the test."""
+    subprocess.run([WINESERVER, "-p"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+
+def _stop_wineserver(env):
+    """Ends every process of the prefix and waits for its wineserver to go."""
+    subprocess.run([WINESERVER, "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        subprocess.run([WINESERVER, "-w"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    except subprocess.TimeoutExpired:
+        subprocess.run([WINESERVER, "-k9"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def _base_prefix():
     """The prefix every session copies: made once per build folder, under a lock."""
     root = os.path.join(BUILD_DIR or tempfile.gettempdir(), "wine-base")
@@ -200,6 +218,15 @@ def _read_line(fd, timeout):
     return data.decode("ascii", "replace").strip()
 
 
+def _wine_processes():
+    """What the machine's Wine, emulator and display processes are doing, for a failure report."""
+    listing = subprocess.run(["ps", "-eo", "pid,ppid,stat,etime,time,wchan:24,args"],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
+    lines = listing.splitlines()
+    keep = [l for l in lines[1:] if any(k in l for k in ("wine", "qemu", "Xvfb", ".exe"))]
+    return "\n".join(lines[:1] + keep)
+
+
 class DriverError(AssertionError):
     pass
 
@@ -225,7 +252,7 @@ class UiDriver:
         ready, _, _ = select.select([self.process.stdout], [], [], timeout)
         if not ready:
             self.process.kill()
-            raise DriverError("%s: UI driver gave no answer" % fields[0])
+            raise DriverError("%s: UI driver gave no answer\n%s" % (fields[0], _wine_processes()))
         answer = self.process.stdout.readline()
         if not answer:
             raise DriverError("UI driver ended")
@@ -451,16 +478,22 @@ class WineSession:
         subprocess.run(["cp", "-a", base, self.prefix], check=True)
         self.display = self.xvfb.start()
         self.env = _base_env(self.prefix, self.display)
-        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
-        self.driver = UiDriver(self.env)
-        if self.virtual_desktop:
-            # Every program of the prefix then shares one desktop with window frames.
-            self.driver.reg_set("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
-            self.driver.reg_set("HKCU", r"Software\Wine\Explorer\Desktops", "Default", REG_SZ,
-                                "%dx%d" % SCREEN)
-            self.restart_driver()
-        if self.accept_agreement:
-            self.set_settings_word(0x1)
+        try:
+            _start_wineserver(self.env)
+            self.driver = UiDriver(self.env)
+            if self.virtual_desktop:
+                # Every program of the prefix then shares one desktop with window frames.
+                self.driver.reg_set("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
+                self.driver.reg_set("HKCU", r"Software\Wine\Explorer\Desktops", "Default", REG_SZ,
+                                    "%dx%d" % SCREEN)
+                self.restart_driver()
+            if self.accept_agreement:
+                self.set_settings_word(0x1)
+        except BaseException:
+            # Python calls no __exit__ for a failed __enter__: without this the session's
+            # wineserver and display outlive the test.
+            self.__exit__(*sys.exc_info())
+            raise
         return self
 
     def __exit__(self, kind, value, trace):
@@ -479,8 +512,7 @@ class WineSession:
             self.driver.stop()
             self.driver = None
         if self.env:
-            subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
-            subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
+            _stop_wineserver(self.env)
         for program in self.programs:
             if program.running():
                 program.process.kill()
@@ -498,9 +530,8 @@ class WineSession:
         """Starts the UI driver again (for example after the desktop settings changed)."""
         # The same driver object goes on with a new process, so references to it stay valid.
         self.driver.stop()
-        subprocess.run([WINESERVER, "-k"], env=self.env, stderr=subprocess.DEVNULL)
-        subprocess.run([WINESERVER, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.Popen([WINESERVER, "-p"], env=self.env).wait()
+        _stop_wineserver(self.env)
+        _start_wineserver(self.env)
         self.driver.start()
         self.drives_changed = False
 

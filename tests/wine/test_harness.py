@@ -1,9 +1,12 @@
 """The harness itself: sessions that start at the same moment (as those of test runs side by
-side on one machine do) each get an X display of their own."""
+side on one machine do) each get an X display of their own, and a session that fails while it
+starts leaves nothing running."""
 
 import multiprocessing
 import os
+import subprocess
 import sys
+import textwrap
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -38,6 +41,35 @@ class Displays(unittest.TestCase):
             self.assertEqual(len(set(names)), SESSIONS, names)
             # Each display is served by the session's own server, not another session's.
             self.assertEqual(len({pid for _, pid in started}), SESSIONS)
+
+
+# A session whose UI driver never answers (a driver that only sleeps, and answers time out in 3 s).
+SILENT_SESSION = textwrap.dedent("""
+    import subprocess, harness
+    harness.UiDriver.call.__kwdefaults__ = {"timeout": 3}
+    harness.UiDriver.start = lambda self: setattr(self, "process", subprocess.Popen(
+        ["sleep", "600"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True))
+    session = harness.WineSession("silent")
+    try:
+        session.__enter__()
+    except harness.DriverError as error:
+        print("failed:", str(error).splitlines()[0])
+    print("display", session.display, flush=True)
+""")
+
+
+class FailedStart(unittest.TestCase):
+    def test_a_session_that_fails_to_start_leaves_nothing_running(self):
+        # CTest waits until every process holding a test's output has ended: a wineserver or
+        # display left behind by a failed start held it until the test's time-out.
+        child = subprocess.Popen([sys.executable, "-c", SILENT_SESSION], stdout=subprocess.PIPE,
+                                 stderr=subprocess.STDOUT, text=True,
+                                 cwd=os.path.dirname(os.path.abspath(__file__)))
+        out, _ = child.communicate(timeout=120)
+        self.assertIn("failed: reg_set: UI driver gave no answer", out)
+        display = out.split("display ")[-1].strip()
+        servers = subprocess.run(["pgrep", "-f", "Xvfb %s " % display], stdout=subprocess.PIPE)
+        self.assertEqual(servers.stdout, b"", "the display of the session is gone")
 
 
 if __name__ == "__main__":
