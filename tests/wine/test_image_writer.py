@@ -248,7 +248,9 @@ class WriterUnderWine(unittest.TestCase):
             data, image = rig.image(CHUNK * 20)
             # A slow stick; the page's Cancel is confirmed while the second progress line is
             # shown (the page shows the latest line at its own pace: some chunk of the write).
-            with FakeStick(s, "stick", size=CHUNK * 32, delay_ms=20) as stick:
+            # 100 ms a chunk keeps the write going for 2 s: on a loaded machine the emulated
+            # 32-bit page showed its second line only after 20 chunks of 20 ms.
+            with FakeStick(s, "stick", size=CHUNK * 32, delay_ms=100) as stick:
                 boxes, report = rig.run("--drive", "E", "--image", image, "--cancel-after-lines", "2")
                 disk = rig.read(stick.path)
             self.assertEqual(boxes, [("Cancelled", "information", "ok", "1", CANCELLED)])
