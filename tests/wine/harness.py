@@ -232,22 +232,44 @@ class DriverError(AssertionError):
 
 
 class UiDriver:
-    """Talks to uidriver.exe, which runs inside the session's prefix and desktop."""
+    """Talks to uidriver.exe, which runs inside the session's prefix and desktop. What Wine
+    writes to the driver's standard error goes to `log`, for the report of a driver that ends."""
 
-    def __init__(self, env):
+    def __init__(self, env, log=os.devnull):
         self.env = env
+        self.log = log
         self.start()
 
     def start(self):
-        self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True, bufsize=1,
-                                        encoding="cp1252", errors="replace")
+        with open(self.log, "ab") as errors:
+            self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
+                                            stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=errors, text=True, bufsize=1,
+                                            encoding="cp1252", errors="replace")
+
+    def answers(self):
+        """Raises DriverError unless the driver answers a command (a registry read)."""
+        self.call("reg_get", "HKCU", "Environment", "TEMP")
+
+    def ended(self, command):
+        try:
+            code = self.process.wait(5)
+        except subprocess.TimeoutExpired:
+            code = "none yet"
+        try:
+            with open(self.log, "rb") as f:
+                tail = f.read()[-2000:].decode("latin-1")
+        except OSError:
+            tail = ""
+        return DriverError("%s: UI driver ended (exit code %s)\n%s" % (command, code, tail))
 
     def call(self, *fields, timeout=180):
         line = "\t".join(str(f) for f in fields)
-        self.process.stdin.write(line + "\n")
-        self.process.stdin.flush()
+        try:
+            self.process.stdin.write(line + "\n")
+            self.process.stdin.flush()
+        except OSError:
+            raise self.ended(fields[0])
         # Every command answers within its own time-out; a driver that hangs fails the test.
         ready, _, _ = select.select([self.process.stdout], [], [], timeout)
         if not ready:
@@ -255,7 +277,7 @@ class UiDriver:
             raise DriverError("%s: UI driver gave no answer\n%s" % (fields[0], _wine_processes()))
         answer = self.process.stdout.readline()
         if not answer:
-            raise DriverError("UI driver ended")
+            raise self.ended(fields[0])
         answer = answer.rstrip("\r\n")
         if answer.startswith("ok"):
             return _unescape(answer[3:])
@@ -497,7 +519,8 @@ class WineSession:
         self.display = self.xvfb.start()
         self.env = _base_env(self.prefix, self.display)
         _start_wineserver(self.env)
-        self.driver = UiDriver(self.env)
+        self.driver = UiDriver(self.env, self.path("uidriver.log"))
+        self.driver.answers()
         if self.virtual_desktop:
             # Every program of the prefix then shares one desktop with window frames.
             self.driver.reg_set("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
@@ -541,10 +564,20 @@ class WineSession:
     def restart_driver(self):
         """Starts the UI driver again (for example after the desktop settings changed)."""
         # The same driver object goes on with a new process, so references to it stay valid.
-        self.driver.stop()
-        _stop_wineserver(self.env)
-        _start_wineserver(self.env)
-        self.driver.start()
+        # A driver that gives no answer after the restart (seen once on a loaded machine: it
+        # had ended at its start) gets the prefix restarted once more; its report goes to stderr.
+        for attempt in (1, 2):
+            self.driver.stop()
+            _stop_wineserver(self.env)
+            _start_wineserver(self.env)
+            self.driver.start()
+            try:
+                self.driver.answers()
+                break
+            except DriverError as error:
+                if attempt == 2:
+                    raise
+                sys.stderr.write("session %s restarted again after: %s\n" % (self.name, error))
         self.drives_changed = False
 
     def _apply_drive_changes(self):

@@ -43,13 +43,13 @@ class Displays(unittest.TestCase):
             self.assertEqual(len({pid for _, pid in started}), SESSIONS)
 
 
-# A session whose UI driver never answers (a driver that only sleeps, and answers time out in 3 s).
-SILENT_SESSION = textwrap.dedent("""
-    import subprocess, harness
+# A session whose UI driver is the command of argv[1:] (answers time out in 3 s).
+FAILING_SESSION = textwrap.dedent("""
+    import subprocess, sys, harness
     harness.UiDriver.call.__kwdefaults__ = {"timeout": 3}
     harness.UiDriver.start = lambda self: setattr(self, "process", subprocess.Popen(
-        ["sleep", "600"], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True))
-    session = harness.WineSession("silent")
+        sys.argv[1:], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True))
+    session = harness.WineSession("failing")
     try:
         session.__enter__()
     except harness.DriverError as error:
@@ -62,14 +62,16 @@ class FailedStart(unittest.TestCase):
     def test_a_session_that_fails_to_start_leaves_nothing_running(self):
         # CTest waits until every process holding a test's output has ended: a wineserver or
         # display left behind by a failed start held it until the test's time-out.
-        child = subprocess.Popen([sys.executable, "-c", SILENT_SESSION], stdout=subprocess.PIPE,
-                                 stderr=subprocess.STDOUT, text=True,
-                                 cwd=os.path.dirname(os.path.abspath(__file__)))
-        out, _ = child.communicate(timeout=120)
-        self.assertIn("failed: reg_set: UI driver gave no answer", out)
-        display = out.split("display ")[-1].strip()
-        servers = subprocess.run(["pgrep", "-f", "Xvfb %s " % display], stdout=subprocess.PIPE)
-        self.assertEqual(servers.stdout, b"", "the display of the session is gone")
+        for driver, failure in ((["sleep", "600"], "UI driver gave no answer"),
+                                (["true"], "UI driver ended (exit code 0)")):
+            child = subprocess.Popen([sys.executable, "-c", FAILING_SESSION] + driver,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                     cwd=os.path.dirname(os.path.abspath(__file__)))
+            out, _ = child.communicate(timeout=120)
+            self.assertIn("failed: reg_get: " + failure, out)
+            display = out.split("display ")[-1].strip()
+            servers = subprocess.run(["pgrep", "-f", "Xvfb %s " % display], stdout=subprocess.PIPE)
+            self.assertEqual(servers.stdout, b"", "the display of the session is gone")
 
 
 if __name__ == "__main__":
