@@ -241,8 +241,10 @@ class UiDriver:
         self.start()
 
     def start(self):
+        # Wine's error messages too, which the sessions' WINEDEBUG otherwise turns off.
+        env = dict(self.env, WINEDEBUG="-all,err+all")
         with open(self.log, "ab") as errors:
-            self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=self.env,
+            self.process = subprocess.Popen([WINE64, exe_path("uidriver.exe")], env=env,
                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                             stderr=errors, text=True, bufsize=1,
                                             encoding="cp1252", errors="replace")
