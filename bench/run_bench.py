@@ -11,7 +11,7 @@ and prints both totals, their parts and the ratio. While the program runs, the U
 the progress page for an answer (WM_NULL) every 50 ms; the worst answer times of the
 download, the write and the read-back are printed too. The program's write holds the writer's one-second pause
 before the volume lock, which is printed on its own line. For comparison the same address is
-also fetched by URLDownloadToFileA alone (tests/wine/tools/download_probe.exe, no page, no
+also fetched by URLDownloadToFileA alone (tests/harness/tools/download_probe.exe, no page, no
 callback) in the program's prefix: the platform's own share of the download time.
 
 Then the program starts a second time in the same prefix, for a second disk: the server still
@@ -34,7 +34,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 from harness import WineSession  # noqa: E402
 from creation_flow import (ImageServer, add_target_drive, build_demo_image,  # noqa: E402
                            message_boxes, open_drive_page, run_log, starts_with_file, watch, BAR,

@@ -25,7 +25,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "wine"))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "harness"))
 from harness import WineSession  # noqa: E402
 
 MIB = 1024 * 1024

@@ -2,8 +2,8 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include "app/run_log.h"
-#include "app/shared_state.h"
+#include "common/run_log.h"
+#include "common/shared_state.h"
 #include "drives/drive_scan.h"
 #include "res/resource.h"
 

@@ -15,7 +15,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "harness"))
 from harness import WineSession, wait_until  # noqa: E402
 from creation_flow import (BAR, DRIVE_LIST, NEXT, PAGE, PAGE_TEXT, ImageServer,  # noqa: E402
                            add_target_drive, boots, build_demo_image, message_boxes,

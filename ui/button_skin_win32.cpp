@@ -1,5 +1,5 @@
 // Owner-drawn bitmap buttons with hover images, and the tooltips of the dialogs.
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 
 #include <commctrl.h>
 #include "ui/page_chrome.h"

@@ -1,5 +1,5 @@
 // The help popup menu of the wizard pages, its links and the About box.
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
 #include "ui/user_guide.h"

@@ -2,7 +2,7 @@
 
 #include <commdlg.h>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "res/resource.h"
 
 HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/shared_state.h"
+#include "common/shared_state.h"
 #include "res/resource.h"
 #include "ui/embedded_file.h"
 

@@ -1,7 +1,0 @@
-#include "app/tick_count.h"
-
-uint64_t ExtendTickCount(uint64_t last, uint32_t now) {
-    uint64_t next = (last & ~uint64_t{0xFFFFFFFF}) | now;
-    if (next < last) next += uint64_t{1} << 32;
-    return next;
-}

@@ -1,0 +1,116 @@
+// One download request of a run, as the platform's download call and the worker share it.
+// Win32 only: the worker, its callback object, its files and the kept image's check use it.
+#pragma once
+#include <windows.h>
+#include <urlmon.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/shared_state.h"
+#include "download/download_outcome.h"
+#include "download/download_progress.h"
+#include "download/download_worker.h"
+#include "download/image_record.h"
+#include "download/response_headers.h"
+
+struct ProgressCallback;
+struct HttpNegotiate;
+
+// The eleven operations of IBindStatusCallback, in its slot order.
+struct ProgressCallbackTable {
+    HRESULT(STDMETHODCALLTYPE* queryInterface)(ProgressCallback*, REFIID, void**);
+    ULONG(STDMETHODCALLTYPE* addRef)(ProgressCallback*);
+    ULONG(STDMETHODCALLTYPE* release)(ProgressCallback*);
+    HRESULT(STDMETHODCALLTYPE* onStartBinding)(ProgressCallback*, DWORD, IBinding*);
+    HRESULT(STDMETHODCALLTYPE* getPriority)(ProgressCallback*, LONG*);
+    HRESULT(STDMETHODCALLTYPE* onLowResource)(ProgressCallback*, DWORD);
+    HRESULT(STDMETHODCALLTYPE* onProgress)(ProgressCallback*, ULONG, ULONG, ULONG, LPCWSTR);
+    HRESULT(STDMETHODCALLTYPE* onStopBinding)(ProgressCallback*, HRESULT, LPCWSTR);
+    HRESULT(STDMETHODCALLTYPE* getBindInfo)(ProgressCallback*, DWORD*, BINDINFO*);
+    HRESULT(STDMETHODCALLTYPE* onDataAvailable)(ProgressCallback*, DWORD, DWORD, FORMATETC*,
+                                                 STGMEDIUM*);
+    HRESULT(STDMETHODCALLTYPE* onObjectAvailable)(ProgressCallback*, REFIID, IUnknown*);
+};
+
+// The five operations of IHttpNegotiate, in its slot order: the download asks the callback for
+// it and reports the server's HTTP status through OnResponse.
+struct HttpNegotiateTable {
+    HRESULT(STDMETHODCALLTYPE* queryInterface)(HttpNegotiate*, REFIID, void**);
+    ULONG(STDMETHODCALLTYPE* addRef)(HttpNegotiate*);
+    ULONG(STDMETHODCALLTYPE* release)(HttpNegotiate*);
+    HRESULT(STDMETHODCALLTYPE* beginningTransaction)(HttpNegotiate*, LPCWSTR, LPCWSTR, DWORD,
+                                                      LPWSTR*);
+    HRESULT(STDMETHODCALLTYPE* onResponse)(HttpNegotiate*, DWORD, LPCWSTR, LPCWSTR, LPWSTR*);
+};
+
+struct HttpNegotiate {
+    const HttpNegotiateTable* table;
+    ProgressCallback* owner;
+};
+
+// The callback object: the table first, as the interface requires, then the run it reports
+// to and everything of one download. It lives in the worker's frame for the duration of the
+// download call; an abandoned worker may still be inside its call while the next run's
+// worker runs, so nothing of a download is kept anywhere else.
+struct ProgressCallback {
+    const ProgressCallbackTable* table;
+    WorkerRun* run;
+    HttpNegotiate http;
+    ResponseHeaders headers;
+    DownloadCause stoppedFor;  // set when the headers show that the download can't succeed
+    ReceivedCounter received;
+    IBinding* binding;         // the platform's binding of the download, while it runs
+    FILE* reportLog;           // HALCYRA_DOWNLOAD_LOG: the platform's raw reports, for tests
+    char tempFolder[kImagePathSize];
+    char downloadFile[kImagePathSize];
+    char imageFile[kImagePathSize];
+    char request[kRequestAddressSize];
+    // The kept image: whether its record may decide this request, the record as read, and
+    // whether the headers showed that image (the transfer then stops at the headers).
+    const char* address;  // the image address of the run
+    bool hashAvailable;
+    bool reuseAllowed;
+    RecordState recordState;
+    ImageRecord record;
+    bool askedETag;        // the request asked with the record's ETag (If-None-Match)
+    bool reuse;
+    uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
+};
+
+// The callback object's two tables.
+extern const ProgressCallbackTable kCallbackTable;
+extern const HttpNegotiateTable kNegotiateTable;
+
+// Lets go of the platform's binding of the download, once the download call has returned.
+void ReleaseBinding(ProgressCallback* self);
+// One line of the report log (HALCYRA_DOWNLOAD_LOG): the tick count, then the line.
+void ReportLog(ProgressCallback* self, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+// The run's files (download_files_win32.cpp).
+// `folder` followed by `name` into out (kImagePathSize); false when it doesn't fit.
+bool JoinPath(char* out, const char* folder, const char* name);
+DownloadCause FolderCause(DWORD error);
+// The run's paths in the temporary directory, and its download file made there (empty): the
+// folder must take a file before anything is asked of the server.
+DownloadCause PrepareFiles(ProgressCallback* self);
+void RemoveDownloadFile(ProgressCallback* self);
+// The check of the finished download, from its file's length and first sector.
+void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts);
+
+// What the page shows of the download (download_display_win32.cpp).
+uint32_t StallLimitMs();
+// A status line of the run, while its page is open.
+void ShowWorkerStatus(const WorkerRun* run, const char* text);
+// What has arrived: the reports' count, or the cache file's length when it is ahead.
+uint64_t ArrivedCount(const WorkerRun* run);
+
+// The kept image (kept_image_win32.cpp).
+// The image file now holds a download that passed the check: its record is written, with the
+// file's SHA-256, so that later runs can use it while the server still serves it.
+void KeepImage(ProgressCallback* self);
+enum class KeptCheck { Intact, Altered, Stopped };
+// The kept image is used only while its file still has the recorded length and SHA-256: it is
+// read once, with the bar, and a cancel stops the read as it stops a download.
+KeptCheck CheckKeptImage(ProgressCallback* self);

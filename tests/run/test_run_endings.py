@@ -1,0 +1,271 @@
+"""Every way a creation run can end, reached through the real program as a user reaches it:
+the action or the fault of each row happens in its phase of the run, and the test checks the
+message boxes in order, where the program goes next, what the stick and the volume hold, and
+that the program ends with 0 when the user leaves. The rows run one after another in one
+program, each from the drive selection page the last one left, and end with a whole run."""
+
+import contextlib
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from collections import namedtuple
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+from harness import WineSession, wait_until  # noqa: E402
+from creation_flow import (BAR, CANCEL, CANCELLED, DRIVE_LIST, NO_DATA, PAGE,  # noqa: E402
+                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive,
+                           build_demo_image, download_error,
+                           create_on, downloaded_image, fill_file, is_filled, message_boxes,
+                           open_drive_page, run_log, watch)
+
+CHUNK = 65536
+MIB = 1 << 20
+DRIVE_PAGE_CANCEL = 4
+WRITE_FAILED = "An error occurred writing the Halcyra image to your USB Drive."
+NOT_VERIFIED = ("The Halcyra image could not be verified on your USB Drive: the data read back "
+                "differs from what was written. The drive may be faulty, or smaller than it reports.")
+CHANGED = ("Drive E: has changed since it was chosen, so nothing has been written to it. Please "
+           "choose the drive again.")
+OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
+IN_USE = ("USB Drive is in use - please ensure any files on this drive are closed. Would you like "
+          "to try again?")
+IMAGE_ERROR = "Error openning downloaded image - process can not continue"
+STILL_BUSY = ("Drive E: is still busy with the previous creation run, which has not stopped yet. "
+              "Please wait a moment, then click Next again.")
+REFRESH = 1008
+
+WORK = tempfile.mkdtemp(prefix="halcyra-endings-")
+IMAGE = build_demo_image(os.path.join(WORK, "demo.img"))
+with open(IMAGE, "rb") as f:
+    IMAGE_BYTES = f.read()
+
+
+def tearDownModule():
+    shutil.rmtree(WORK, ignore_errors=True)
+
+
+# A row: the server's mode, the stick (FakeStick options, or SAME for the stick of the row
+# before), when the user acts (a word of the status line, "open" for as soon as the page is up,
+# "start" for before Create) and what they do, the boxes they see (caption, text and optionally
+# the answer, "ok" by default), and what the stick then holds: "untouched", "partial", "unproven"
+# (all but chunk 0) or "image". A row whose last box is the success ends the program. With
+# nofs, the drive has no file system Windows reads (its folder link points nowhere); log lists
+# what the run log must say of the row, so that support can tell the endings apart.
+Row = namedtuple("Row", "name server stick at act boxes disk nofs log", defaults=(False, ()))
+FAST = dict(size=16 * MIB)
+SLOW = dict(size=16 * MIB, delay_ms=40)
+SAME = "same"
+CANCEL_BOX = ("Cancelled", CANCELLED)
+SUCCESS_BOX = ("Operation Complete", SUCCESS)
+
+# The same stick, written twice in one session: a cancel during the write, then Create again.
+TWICE = [
+    Row("no file system: write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX],
+        "partial", nofs=True),
+    Row("the same stick again: a whole run", "normal", SAME, None, None, [SUCCESS_BOX], "image",
+        nofs=True, log=("page: progress", "lock: 1 volume(s) of disk 1 locked", "write: ",
+                        "read-back, with chunk 0 written last: ", "ending: success",
+                        "page progress ended: finished or closed")),
+]
+
+ROWS = [
+    # The program refuses its first volume lock (HALCYRA_REFUSE_LOCKS), so this row comes first.
+    Row("volume in use, No", "normal", FAST, None, None,
+        [("Write Error", IN_USE, "no"), CANCEL_BOX], "untouched",
+        log=("FSCTL_LOCK_VOLUME failed: error 5 (", "ending: the user declined to retry",
+             "page progress ended: stopped")),
+    Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
+    Row("server sends nothing", "stall", FAST, None, None, [("Download Error", download_error(NO_DATA % 4))],
+        "untouched"),
+    Row("pause before the lock, Cancel Yes", "normal", SLOW, "Creating", "cancel", [CANCEL_BOX],
+        "untouched"),
+    Row("volume can't be opened, Yes then No", "normal", FAST, "start", "novolume",
+        [("Write Error", OPEN_FAILED, "yes"), ("Write Error", OPEN_FAILED, "no"), CANCEL_BOX],
+        "untouched"),
+    Row("image gone before the write", "normal", FAST, "Creating", "empty",
+        [("File Error", IMAGE_ERROR)], "untouched"),
+    Row("write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX], "partial"),
+    Row("write, close box Yes", "normal", SLOW, "Written", "close", [], "partial"),
+    Row("disk smaller than the image", "normal", dict(size=2 * MIB), None, None,
+        [("Drive Error", WRITE_FAILED), CANCEL_BOX], "partial"),
+    Row("image truncated while written", "normal", SLOW, "Written", "truncate", [CANCEL_BOX],
+        "partial"),
+    Row("stick smaller than it reports", "normal", dict(size=16 * MIB, keep=MIB), None, None,
+        [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None,
+        log=("write: ", "read-back: the disk does not give back what was written",
+             "ending: the write stopped")),
+    Row("stick that keeps nothing", "normal", dict(size=16 * MIB, forget=True), None, None,
+        [("Drive Error", NOT_VERIFIED), CANCEL_BOX], None),
+    Row("stick with a failing byte", "normal", dict(size=16 * MIB, corrupt=3 * CHUNK + 5), None,
+        None, [("Drive Error", NOT_VERIFIED), CANCEL_BOX], "unproven"),
+    Row("verification, Cancel Yes", "normal", SLOW, "Verified", "cancel", [CANCEL_BOX],
+        "unproven"),
+    Row("another stick under the letter during the download", "trickle", FAST, "Downloaded",
+        "swap", [("Drive Error", CHANGED)], "untouched"),
+] + TWICE
+
+
+class RunEndings(unittest.TestCase):
+    def assert_disk(self, stick, expected):
+        """What the stick holds after a row: untouched, a partial image, the image without its
+        first chunk, or the whole image."""
+        with open(stick.path, "rb") as f:
+            data = bytearray(f.read())
+        if stick.corrupt >= 0:  # what the stick stores, not what it reads back
+            data[stick.corrupt] ^= 0xFF
+        size = len(IMAGE_BYTES)
+        if expected == "untouched":
+            self.assertEqual(data.count(b"\xee"), len(data), "the stick is untouched")
+        elif expected == "image":
+            self.assertTrue(data[:size] == IMAGE_BYTES, "the stick holds the image")
+        elif expected in ("partial", "unproven"):
+            # The first chunk stays zero until every other chunk is proven; every other chunk
+            # is the image's own or untouched.
+            self.assertEqual(data[:CHUNK], bytes(CHUNK))
+            chunks = [data[i:min(i + CHUNK, size)] for i in range(CHUNK, size, CHUNK)]
+            for i, chunk in enumerate(chunks, 1):
+                self.assertTrue(chunk in (IMAGE_BYTES[i * CHUNK:(i + 1) * CHUNK],
+                                          b"\xee" * len(chunk), bytes(len(chunk))), "chunk %d" % i)
+            whole = data[CHUNK:size] == IMAGE_BYTES[CHUNK:]
+            self.assertEqual(whole, expected == "unproven")
+
+    def act(self, s, server, page, row, drive_dir):
+        d = s.driver
+        if row.act == "cancel":
+            d.click(page, CANCEL)
+            d.answer(d.wait_message_box("Are you sure?"), "yes")
+        elif row.act == "close":
+            d.close(page)
+            d.answer(d.wait_message_box("Are you sure?"), "yes")
+        elif row.act == "truncate":
+            with open(downloaded_image(s), "r+b") as f:
+                f.truncate(len(IMAGE_BYTES) // 2)
+        elif row.act == "empty":  # the image is emptied before the writer opens it
+            open(downloaded_image(s), "wb").close()
+        elif row.act == "novolume":  # a device link to a directory can't be opened for writing
+            os.makedirs(s.path("not_a_volume"), exist_ok=True)
+            s.link_device("e::", s.path("not_a_volume"))
+        elif row.act == "swap":  # another device (a block device) takes the letter
+            other = s.path("other_stick.img")
+            fill_file(other, 16 * MIB, b"\xcc")
+            loop = subprocess.run(["losetup", "-f", "--show", other], check=True,
+                                  capture_output=True, text=True).stdout.strip()
+            self.addCleanup(subprocess.run, ["losetup", "-d", loop], check=False)
+            s.link_device("e::", loop)
+            server.control(interval=0.001)  # and the rest of the image comes quickly
+
+    def run_row(self, s, server, drive_page, row, volume, drive_dir, stick):
+        """Runs one row from the drive selection page on `stick`; returns the page it ends on
+        (None when the program has ended)."""
+        d = s.driver
+        server.control(mode=row.server, interval=0.2)
+        fill_file(volume, MIB, b"\xdd")
+        if row.nofs:
+            s.link_device("e:", s.path("nowhere"))
+            d.click(drive_page, REFRESH)
+            wait_until(lambda: d.combo_items(drive_page, DRIVE_LIST) == ["E:\\"], timeout=10,
+                       message="the drive listed without size or label")
+        log_start = len(run_log(s))
+        if row.at == "start":
+            self.act(s, server, None, row, drive_dir)
+        page = create_on(d, drive_page)
+        if row.at and row.at != "start":
+            watch(d, page, lambda x: row.at == "open" or row.at in (x["status"] or ""),
+                  interval=0.02, timeout=60)
+            self.act(s, server, page, row, drive_dir)
+        for box_row in row.boxes:
+            caption, text = box_row[:2]
+            box, shown = d.expect_message(caption, timeout=40)
+            self.assertEqual(shown, text)
+            d.answer(box, box_row[2] if len(box_row) > 2 else "ok")
+            d.wait_gone(box, timeout=5)
+        if row.boxes and row.boxes[-1] == SUCCESS_BOX:
+            drive_page = None
+        else:
+            drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
+            self.assertEqual(message_boxes(d), [], "no further message")
+            self.assertFalse(d.exists(page))
+        if row.disk:
+            self.assert_disk(stick, row.disk)
+        logged = run_log(s)[log_start:]
+        for fragment in row.log:
+            self.assertIn(fragment, logged, "the run log")
+        # The volume is wiped only once the write has begun, and only its first 64 KiB.
+        wiped = row.disk != "untouched"
+        self.assertTrue(is_filled(volume, b"\0" if wiped else b"\xdd", 0, CHUNK))
+        self.assertTrue(is_filled(volume, b"\xdd", CHUNK))
+        s.link_device("e:", drive_dir)
+        s.link_device("e::", volume)
+        return drive_page
+
+    def run_rows(self, name, rows, validators=False, log=()):
+        """The rows one after another in one program, each from the drive selection page the
+        row before left; the last row ends the program with the success. Without validators
+        (ETag and Last-Modified) every row downloads; with them a row may use the image kept
+        by the one before. `log`: what the whole run log must say."""
+        with WineSession(name, accept_agreement=True) as s, contextlib.ExitStack() as sticks, \
+                ImageServer(IMAGE, mode="normal", validators=validators, trickle_bytes=16384,
+                            trickle_interval=0.2) as server:
+            _, volume = add_target_drive(s, size_bytes=64 * MIB)
+            drive_dir = s.path("drive_e")
+            env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4",
+                       HALCYRA_REFUSE_LOCKS="1" if rows[0].name == "volume in use, No" else "0")
+            program = s.start_program(env=env)
+            drive_page = open_drive_page(s.driver)
+            stick = None
+            for index, row in enumerate(rows):
+                with self.subTest(row.name):
+                    if row.stick != SAME:
+                        sticks.close()
+                        stick = sticks.enter_context(FakeStick(s, "stick%d" % index, **row.stick))
+                    drive_page = self.run_row(s, server, drive_page, row, volume, drive_dir, stick)
+            self.assertIsNone(drive_page, "the last row ends the program")
+            self.assertEqual(program.wait(30), 0)
+            for fragment in log:
+                self.assertIn(fragment, run_log(s), "the run log")
+
+    def test_every_ending_returns_to_the_drive_page_and_a_new_run_then_succeeds(self):
+        self.run_rows("run-endings", ROWS)
+
+    def test_the_same_stick_without_a_file_system_is_written_twice(self):
+        # The second run writes the image the first one downloaded and kept.
+        self.run_rows("run-twice", TWICE, validators=True,
+                      log=("kept image: record written", "kept image: intact; it is written"))
+
+    def test_a_write_that_never_returns_delays_create_and_the_end_at_most_thirty_seconds(self):
+        with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:
+            _, volume = add_target_drive(s)
+            program = s.start_program(env=server.program_env())
+            d = s.driver
+            # A stick whose writes take two minutes: the run's first chunk never comes back.
+            with FakeStick(s, "stuck", size=16 * MIB, delay_ms=120000):
+                create_on(d, open_drive_page(d))
+                # The volume is wiped right before the first write to the disk.
+                wait_until(lambda: is_filled(volume, b"\0", 0, CHUNK), timeout=60,
+                           message="the write begun")
+                time.sleep(1)
+                page = d.wait_window(PAGE, control=BAR)
+                d.close(page)
+                d.answer(d.wait_message_box("Are you sure?"), "yes")
+                drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
+                # Create again: the notice while the old run is waited for, then the user is
+                # told the drive is busy and is back on the drive page.
+                d.click(drive_page, 1)
+                d.answer(d.wait_message_box("Are you sure?"), "yes")
+                started = time.monotonic()
+                d.wait_window("Halcyra Creator", control=WAIT_NOTICE_TEXT, timeout=10)
+                box, text = d.expect_message("Drive Busy", timeout=45)
+                self.assertEqual(text, STILL_BUSY)
+                self.assertLess(time.monotonic() - started, 40)
+                d.answer(box, "ok")
+                drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
+                d.click(drive_page, DRIVE_PAGE_CANCEL)
+                # The program ends on its own, long before the write could have returned.
+                self.assertEqual(program.wait(60), 0)
+
+if __name__ == "__main__":
+    unittest.main()
