@@ -1,0 +1,18 @@
+// Libraries that are not part of every program's import table are loaded from the system
+// folder by their full path, never by name: a file of that name in the program's own folder
+// (the downloads folder, which any program of the user can write) would otherwise be loaded
+// first, and run as administrator.
+#pragma once
+#include <windows.h>
+
+// The library `name` (such as "urlmon.dll") from the system folder, loaded once per process
+// and kept; null when it can't be loaded.
+HMODULE LoadSystemLibrary(const char* name);
+
+// A function of a library loaded with LoadSystemLibrary (or of one the program imports);
+// null when the library or the function is missing.
+template <typename Function>
+Function SystemFunction(HMODULE module, const char* name) {
+    if (!module) return nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
