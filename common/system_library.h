@@ -5,8 +5,8 @@
 #pragma once
 #include <windows.h>
 
-// The library `name` (such as "urlmon.dll") from the system folder, loaded once per process
-// and kept; null when it can't be loaded.
+// The library `name` (such as "urlmon.dll") from the system folder, kept loaded until the
+// process ends; null when it can't be loaded.
 HMODULE LoadSystemLibrary(const char* name);
 
 // A function of a library loaded with LoadSystemLibrary (or of one the program imports);
