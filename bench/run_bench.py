@@ -56,12 +56,12 @@ def hash_seconds(log):
             if "kept image: SHA-256 of" in line]
 
 
-def whole_run(s, env, image, disk):
+def whole_run(s, settings, image, disk):
     """One start of the program through a whole run onto `disk`: (samples, seconds from Yes to
     the page, seconds from Yes to "Operation Complete", seconds from Yes to the first "Written"
     line, the run log's SHA-256 times of the run)."""
     log_start = len(run_log(s))
-    program = s.start_program(env=env)
+    program = s.start_program(settings=settings)
     d = s.driver
     drive_page = open_drive_page(d)
     d.click(drive_page, NEXT)
@@ -87,13 +87,13 @@ def program_run(image, server, disk_size, baseline):
     a dict of the figures."""
     with WineSession("run-bench", accept_agreement=True) as s:
         disk, _ = add_target_drive(s, disk_size=disk_size)
-        env = server.program_env()
-        samples, page_at, total, first_written, first_hashes = whole_run(s, env, image, disk)
+        settings = server.program_settings()
+        samples, page_at, total, first_written, first_hashes = whole_run(s, settings, image, disk)
         bodies = server.bodies()
         # A second, empty disk; the server still serves the same image.
         with open(disk, "wb") as f:
             f.truncate(disk_size)
-        _, _, second_total, second_written, second_hashes = whole_run(s, env, image, disk)
+        _, _, second_total, second_written, second_hashes = whole_run(s, settings, image, disk)
         if server.bodies() != bodies:
             sys.exit("the second run downloaded the image again")
         download_pings, write_pings, verify_pings, download_end = [], [], [], None

@@ -1,6 +1,6 @@
-// The run log for support: one plain-text file in the temporary folder, HalcyraCreator.log,
-// appended by every start of the program, one line per event with the time since the start and
-// the thread. Logging never stops the program: a log that can't be written is simply not kept.
+// The run log for support: one plain-text file in the folder of the run's files
+// (data_folder.h), HalcyraCreator.log, appended by every start of the program, one line per
+// event with the time since the start and the thread. Logging never stops the program: a log that can't be written is simply not kept.
 #pragma once
 #include <cstddef>
 #include <cstdint>

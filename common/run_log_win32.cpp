@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "version.h"
 
@@ -19,8 +20,8 @@ char Path[MAX_PATH + sizeof kRunLogName] = "";
 
 // Keeps only the last kRunLogLimit bytes of an earlier log, from a line start.
 void Trim(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenDataFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) return;
     LARGE_INTEGER size{};
     char* tail = nullptr;
@@ -88,17 +89,19 @@ void LogStart() {
 void OpenRunLog() {
     InitializeCriticalSection(&Guard);
     StartTick = GetTickCount();
-    const DWORD length = GetTempPathA(MAX_PATH, Path);
-    if (length == 0 || length >= MAX_PATH) {
+    const char* folder = DataFolder();
+    if (!folder[0] || std::strlen(folder) >= MAX_PATH) {
         Path[0] = 0;
         return;
     }
+    std::strcpy(Path, folder);
     std::strcat(Path, kRunLogName);
     Trim(Path);
-    // Appended, and readable (and removable) by the user while the program runs.
-    File = CreateFileA(Path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Appended, and readable by the user while the program runs.
+    File = OpenDataFile(Path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL);
     LogStart();
+    LogEvent("%s", DataFolderReport());
 }
 
 void LogEvent(const char* format, ...) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/settings.h"
 #include "drives/drive_identity.h"
 
 constexpr int kScratchTextSize = 16384;
@@ -43,6 +44,7 @@ extern char SourceDrive;   // letter of the drive the program runs from, 0xFF wh
 extern uint8_t UsbMode;    // 1: write a USB drive, 0: ISO export mode
 extern uint8_t IsWindows2000;
 extern uint32_t SettingsFlags;
+extern ProgramSettings AdminSettings;  // what an administrator set for the program
 
 extern HICON SmallIcon;
 extern HICON BigIcon;

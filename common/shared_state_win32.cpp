@@ -17,6 +17,7 @@ char SourceDrive = static_cast<char>(0xFF);
 uint8_t UsbMode = 0;
 uint8_t IsWindows2000 = 0;
 uint32_t SettingsFlags = 0;
+ProgramSettings AdminSettings = {};
 
 HICON SmallIcon = nullptr;
 HICON BigIcon = nullptr;

@@ -163,7 +163,7 @@ void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
     HeaderFacts facts{self->reuse ? 200u : headers.status, self->imageLength, false, 0,
                       TargetIdentity.lengthKnown, TargetIdentity.length};
     ULARGE_INTEGER folderFree;
-    if (!self->reuse && GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr)) {
+    if (!self->reuse && GetDiskFreeSpaceExA(self->folder, &folderFree, nullptr, nullptr)) {
         facts.folderKnown = true;
         facts.folderFree = folderFree.QuadPart;
     }

@@ -10,10 +10,7 @@
 // Kept across runs: the once-per-second gate of the progress line.
 static int32_t LastShownSecond = 0;
 
-uint32_t StallLimitMs() {
-    static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
-    return limit;
-}
+uint32_t StallLimitMs() { return DownloadStallLimitMs(AdminSettings.stallSeconds); }
 
 void ShowWorkerStatus(const WorkerRun* run, const char* text) {
     if (RunPageIsOpen(run)) ShowRunStatus(run->page, text);

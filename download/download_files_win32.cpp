@@ -1,7 +1,9 @@
-// The run's files in the temporary directory: its own download file, the check of what
+// The run's files in the folder of the run's files: its own download file, the check of what
 // arrived, and the removal of what runs left behind.
 #include <cstdio>
+#include <cstring>
 
+#include "common/data_folder_files.h"
 #include "common/shared_state.h"
 #include "download/download_request.h"
 #include "download/image_check.h"
@@ -18,18 +20,19 @@ DownloadCause FolderCause(DWORD error) {
 }
 
 DownloadCause PrepareFiles(ProgressCallback* self) {
-    DWORD length = GetTempPathA(kImagePathSize, self->tempFolder);
+    const char* folder = DataFolder();
     char name[64];
-    if (length == 0 || length >= static_cast<DWORD>(kImagePathSize)) {
-        self->tempFolder[0] = 0;
+    if (!folder[0] || std::strlen(folder) >= static_cast<size_t>(kImagePathSize)) {
+        self->folder[0] = 0;
         return DownloadCause::TempFolderReadOnly;
     }
+    std::strcpy(self->folder, folder);
     if (!DownloadFileName(name, sizeof name, GetCurrentProcessId(), self->run->serial) ||
-        !JoinPath(self->downloadFile, self->tempFolder, name) ||
-        !JoinPath(self->imageFile, self->tempFolder, kImageFileName))
+        !JoinPath(self->downloadFile, self->folder, name) ||
+        !JoinPath(self->imageFile, self->folder, kImageFileName))
         return DownloadCause::TempFolderReadOnly;
-    HANDLE file = CreateFileA(self->downloadFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenDataFile(self->downloadFile, GENERIC_WRITE, 0, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) {
         self->downloadFile[0] = 0;
         return FolderCause(GetLastError());
@@ -75,11 +78,9 @@ bool ProcessRuns(DWORD id) {
 }  // namespace
 
 void RemoveLeftDownloads(bool ownToo) {
-    char folder[kImagePathSize], pattern[kImagePathSize], path[kImagePathSize];
-    DWORD length = GetTempPathA(kImagePathSize, folder);
-    if (length == 0 || length >= static_cast<DWORD>(kImagePathSize) ||
-        !JoinPath(pattern, folder, kDownloadFilePattern))
-        return;
+    char pattern[kImagePathSize], path[kImagePathSize];
+    const char* folder = DataFolder();
+    if (!folder[0] || !JoinPath(pattern, folder, kDownloadFilePattern)) return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE) return;

@@ -117,15 +117,15 @@ void DownloadErrorText(char* out, size_t size, DownloadCause cause, const Respon
                  stallSeconds);
         break;
     case DownloadCause::TempFolderFull:
-        snprintf(line, sizeof line, "There is not enough room for the image in the temporary folder %s.",
+        snprintf(line, sizeof line, "There is not enough room for the image in the folder %s.",
                  folder);
         break;
     case DownloadCause::TempFolderReadOnly:
         if (!folder[0]) {
-            snprintf(line, sizeof line, "The image can't be saved: there is no temporary folder.");
+            snprintf(line, sizeof line, "The image can't be saved: there is no folder for it.");
             break;
         }
-        snprintf(line, sizeof line, "The image can't be saved in the temporary folder %s.",
+        snprintf(line, sizeof line, "The image can't be saved in the folder %s.",
                  folder);
         break;
     case DownloadCause::WebPage:

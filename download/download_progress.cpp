@@ -39,9 +39,24 @@ bool DownloadFileProcess(const char* name, uint32_t* processId) {
     return true;
 }
 
-const char* ImageUrlFrom(const char* environmentValue) {
-    if (environmentValue && environmentValue[0]) return environmentValue;
-    return HALCYRA_DEFAULT_IMAGE_URL;
+namespace {
+// The length of `prefix` (lower case) when `text` starts with it in any case, else 0.
+size_t StartsWith(const char* text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i)
+        if (!text[i] || (text[i] | 0x20) != prefix[i]) return 0;
+    return i;
+}
+}  // namespace
+
+const char* ImageAddressFrom(const char* setValue) {
+    if (!setValue) return HALCYRA_DEFAULT_IMAGE_URL;
+    size_t scheme = StartsWith(setValue, "http://");
+    if (!scheme) scheme = StartsWith(setValue, "https://");
+    if (scheme == 0 || setValue[scheme] == 0) return HALCYRA_DEFAULT_IMAGE_URL;
+    for (const char* c = setValue; *c; ++c)
+        if (static_cast<unsigned char>(*c) <= ' ' || *c == 0x7F) return HALCYRA_DEFAULT_IMAGE_URL;
+    return setValue;
 }
 
 bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int randomValue) {
@@ -129,10 +144,7 @@ bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t http
     return announcedLength == 0 || fileSize == announcedLength;
 }
 
-uint32_t DownloadStallLimitMs(const char* environmentValue) {
-    if (environmentValue) {
-        long seconds = strtol(environmentValue, nullptr, 10);
-        if (seconds > 0 && seconds < 3600) return static_cast<uint32_t>(seconds) * 1000;
-    }
+uint32_t DownloadStallLimitMs(uint32_t setSeconds) {
+    if (setSeconds > 0 && setSeconds < 3600) return setSeconds * 1000;
     return kDownloadStallLimitMs;
 }

@@ -8,7 +8,6 @@
 constexpr int32_t kDownloadBarSteps = 1000;    // the progress bar's range while downloading
 constexpr size_t kRequestAddressSize = 4096;   // room for the request address
 constexpr size_t kDownloadStatusSize = 128;    // room for one download status line
-constexpr const char kImageUrlVariable[] = "HALCYRA_IMAGE_URL";
 constexpr const char kImageFileName[] = "HalcyraImage.bin";
 // Each run downloads into a file of its own in the temporary directory, named
 // "HalcyraDownload-<process id>-<run number>.tmp", and moves it over the image file only once
@@ -24,9 +23,10 @@ bool DownloadFileName(char* out, size_t size, uint32_t processId, uint32_t runNu
 // The process id in a download file name; false for any other name.
 bool DownloadFileProcess(const char* name, uint32_t* processId);
 
-// The image address: the value of HALCYRA_IMAGE_URL when it is set and not empty, else the
-// address built into the program.
-const char* ImageUrlFrom(const char* environmentValue);
+// The image address: the ImageAddress an administrator set for the program when it is an
+// http:// or https:// address without blanks or control characters, else the address built
+// into the program.
+const char* ImageAddressFrom(const char* setValue);
 
 // The request address: the image address followed by "&Rand=<value>" ("?Rand=" when the address
 // has no query string yet). False, with `out` empty, when it doesn't fit in `size` characters.
@@ -81,8 +81,7 @@ void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t tota
 // pages and for connections closed halfway.
 bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t httpStatus);
 
-// A download that has received no byte for this long is given up as failed; the environment
-// variable (whole seconds) shortens it for tests.
+// A download that has received no byte for this long is given up as failed; the test suite
+// shortens it (TestStallSeconds, whole seconds below an hour; 0 keeps the default).
 constexpr uint32_t kDownloadStallLimitMs = 60000;
-constexpr const char kStallLimitVariable[] = "HALCYRA_DOWNLOAD_STALL_SECONDS";
-uint32_t DownloadStallLimitMs(const char* environmentValue);
+uint32_t DownloadStallLimitMs(uint32_t setSeconds);

@@ -62,7 +62,7 @@ struct ProgressCallback {
     ReceivedCounter received;
     IBinding* binding;         // the platform's binding of the download, while it runs
     FILE* reportLog;           // HALCYRA_DOWNLOAD_LOG: the platform's raw reports, for tests
-    char tempFolder[kImagePathSize];
+    char folder[kImagePathSize];  // the folder of the run's files
     char downloadFile[kImagePathSize];
     char imageFile[kImagePathSize];
     char request[kRequestAddressSize];
@@ -100,7 +100,6 @@ void RemoveDownloadFile(ProgressCallback* self);
 void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts);
 
 // What the page shows of the download (download_display_win32.cpp).
-uint32_t StallLimitMs();
 // A status line of the run, while its page is open.
 void ShowWorkerStatus(const WorkerRun* run, const char* text);
 // What has arrived: the reports' count, or the cache file's length when it is ahead.

@@ -38,6 +38,9 @@ struct WorkerRun {
 // is still the open one (a later page may even get the same window handle).
 extern std::atomic<uint32_t> RunSerial;
 
+// The download's stall limit: nothing received for this long while bytes are still due.
+uint32_t StallLimitMs();
+
 // A worker whose download has shown no sign of life for this long (a stalled connection) is
 // no longer waited for: it aborts at its first report, and it never reaches the writer.
 constexpr DWORD kStalledDownloadMs = 8000;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "common/shared_state.h"
 #include "download/download_request.h"
@@ -47,7 +48,7 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     }
     if (self->reuseAllowed) {
         self->recordState = self->hashAvailable
-                                ? ReadImageRecord(self->tempFolder, &self->record)
+                                ? ReadImageRecord(&self->record)
                                 : RecordState::None;
         if (self->recordState == RecordState::Read)
             LogEvent("kept image: record read: ETag %s, Last-Modified \"%s\", %llu bytes, "
@@ -64,8 +65,8 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     DownloadActive = 1;
     LogEvent("download: request %s into %s", self->request, self->downloadFile);
     const DWORD started = GetTickCount();
-    const char* logPath = getenv("HALCYRA_DOWNLOAD_LOG");
-    self->reportLog = logPath && *logPath ? fopen(logPath, "a") : nullptr;
+    const char* logPath = AdminSettings.downloadLog;
+    self->reportLog = *logPath ? fopen(logPath, "a") : nullptr;
     HRESULT result = URLDownloadToFileA(nullptr, self->request, self->downloadFile, 0,
                                         reinterpret_cast<IBindStatusCallback*>(self));
     ReleaseBinding(self);
@@ -102,7 +103,7 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     facts.received = ArrivedCount(run);
     ReadDownloadFile(self, &facts);
     ULARGE_INTEGER folderFree;
-    if (GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr))
+    if (GetDiskFreeSpaceExA(self->folder, &folderFree, nullptr, nullptr))
         facts.folderFree = folderFree.QuadPart;
     *cause = DecideDownloadOutcome(facts, run->announced);
     LogEvent("download: file of %llu bytes, image check %s; outcome: %s",
@@ -111,7 +112,7 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     if (*cause == DownloadCause::None) {
         // The record describes the file it stands beside, or nothing: it goes before the
         // file is replaced.
-        RemoveImageRecord(self->tempFolder);
+        RemoveImageRecord();
         if (!MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
             const DWORD error = GetLastError();
             LogFailure("MoveFileExA of the download over the image file", error);
@@ -145,9 +146,10 @@ void ForgetRequest(ProgressCallback* self) {
 // a download. Image once ImagePath names it; Failed with its cause (a cancel leaves the cause
 // None); GivenUp when the page took the run over while it downloaded.
 Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
-    self->address = ImageUrlFrom(getenv(kImageUrlVariable));
+    self->address = ImageAddressFrom(AdminSettings.imageAddress);
     self->hashAvailable = Sha256Available();
-    self->reuseAllowed = true;
+    // A kept image is only trusted where nobody but an administrator could have changed it.
+    self->reuseAllowed = DataFolderIsSecure();
     Fetched fetched = Request(self, cause);
     if (fetched == Fetched::Kept) {
         switch (CheckKeptImage(self)) {
@@ -223,7 +225,7 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         MessageBoxA(run->page, text, kDriveErrorCaption, MB_ICONERROR);
         SetRunAlert(run->page, false);
     } else {
-        ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder);
+        ShowDownloadError(run->page, cause, &callback.headers, callback.folder);
     }
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);

@@ -171,10 +171,3 @@ bool KeptImageIntact(const ImageRecord& record, uint64_t length, const char* sha
     return length == record.length && strcmp(sha256, record.sha256) == 0;
 }
 
-uint32_t CheckPauseMs(const char* environmentValue) {
-    if (!environmentValue || !*environmentValue) return 0;
-    const size_t digits = strlen(environmentValue);
-    if (digits > 5 || !IsDigits(environmentValue, digits)) return 0;
-    const uint32_t value = static_cast<uint32_t>(atoi(environmentValue));
-    return value <= 10000 ? value : 0;
-}

@@ -1,6 +1,6 @@
-// The record of the kept image: a small text file beside the image file in the temporary
-// folder that says what the server said about the image when it was downloaded, its SHA-256 and
-// when it arrived. A later run asks the server again and writes the kept image, without a
+// The record of the kept image: a small text, kept in the program's registry key of the local
+// machine, that says what the server said about the image when it was downloaded, its SHA-256
+// and when it arrived. A later run asks the server again and writes the kept image, without a
 // second download, when the response still describes the same image and the file is unchanged.
 #pragma once
 #include <cstddef>
@@ -9,7 +9,7 @@
 #include "download/download_progress.h"
 #include "download/response_headers.h"
 
-constexpr const char kRecordFileName[] = "HalcyraImage.txt";
+constexpr const char kRecordValue[] = "KeptImage";  // the registry value that holds it
 constexpr const char kRecordTitle[] = "Halcyra Creator image record";
 constexpr size_t kRecordTextSize = 8192;   // room for a whole record, the longest address too
 constexpr size_t kSha256Size = 32;
@@ -88,7 +88,3 @@ void KeptImageText(char* out, size_t size, const RecordDate& downloaded);
 // True when the kept file's length and SHA-256 (hex) are the recorded ones.
 bool KeptImageIntact(const ImageRecord& record, uint64_t length, const char* sha256);
 
-// For the tests: a pause after each piece the hash reads (HALCYRA_CHECK_PAUSE_MS), so that a
-// test can act while the kept image is checked; 0 when not set or not a number up to 10 s.
-constexpr const char kCheckPauseVariable[] = "HALCYRA_CHECK_PAUSE_MS";
-uint32_t CheckPauseMs(const char* environmentValue);

@@ -1,5 +1,6 @@
-// The kept image's Win32 side: its SHA-256 through CryptoAPI and its record file beside the
-// image file in the temporary folder (image_record.h has the record and the decisions).
+// The kept image's Win32 side: its SHA-256 through CryptoAPI and its record in the program's
+// registry key, where only administrators can change it (image_record.h has the record and
+// the decisions).
 #pragma once
 #include <cstdint>
 
@@ -24,10 +25,10 @@ HashEnd HashImageFile(const char* path, uint64_t expectedLength, uint8_t digest[
                       uint64_t* length, bool (*goOn)(void* context, uint64_t done, uint64_t total),
                       void* context);
 
-// The record file in `folder` (ending in a backslash).
-RecordState ReadImageRecord(const char* folder, ImageRecord* record);
-bool WriteImageRecord(const char* folder, const ImageRecord& record);
-void RemoveImageRecord(const char* folder);
+// The record, the string value KeptImage of the program's key.
+RecordState ReadImageRecord(ImageRecord* record);
+bool WriteImageRecord(const ImageRecord& record);
+void RemoveImageRecord();
 
 // The local time now, for the record.
 RecordDate RecordDateNow();

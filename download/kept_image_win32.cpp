@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "common/shared_state.h"
 #include "download/download_request.h"
@@ -44,10 +45,6 @@ struct Sha256 {
     }
 };
 
-bool RecordPath(char* out, size_t size, const char* folder) {
-    const int length = snprintf(out, size, "%s%s", folder, kRecordFileName);
-    return length > 0 && static_cast<size_t>(length) < size;
-}
 
 }  // namespace
 
@@ -105,51 +102,21 @@ HashEnd HashImageFile(const char* path, uint64_t expectedLength, uint8_t digest[
     return HashEnd::Done;
 }
 
-RecordState ReadImageRecord(const char* folder, ImageRecord* record) {
-    char path[kImagePathSize + sizeof kRecordFileName];
-    if (!RecordPath(path, sizeof path, folder)) return RecordState::None;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return RecordState::None;
-        LogFailure("CreateFileA of the image record", error);
-        return RecordState::Unreadable;
-    }
+RecordState ReadImageRecord(ImageRecord* record) {
     char text[kRecordTextSize];
-    DWORD got = 0;
-    const bool read = ReadFile(file, text, sizeof text - 1, &got, nullptr) != 0;
-    CloseHandle(file);
-    if (!read || got == sizeof text - 1) return RecordState::Unreadable;  // no record is so long
-    text[got] = 0;
+    if (!ReadSettingString(kRecordValue, text, sizeof text)) return RecordState::None;
     return ParseImageRecord(text, record) ? RecordState::Read : RecordState::Unreadable;
 }
 
-bool WriteImageRecord(const char* folder, const ImageRecord& record) {
-    char path[kImagePathSize + sizeof kRecordFileName];
+bool WriteImageRecord(const ImageRecord& record) {
     char text[kRecordTextSize];
-    if (!RecordPath(path, sizeof path, folder) || !FormatImageRecord(text, sizeof text, record))
-        return false;
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        LogFailure("CreateFileA of the image record", GetLastError());
-        return false;
-    }
-    const DWORD length = static_cast<DWORD>(strlen(text));
-    DWORD written = 0;
-    const bool whole = WriteFile(file, text, length, &written, nullptr) && written == length;
-    if (!whole) LogFailure("WriteFile of the image record", GetLastError());
-    CloseHandle(file);
-    if (!whole) DeleteFileA(path);  // half a record would only be read as unreadable
-    return whole;
+    if (!FormatImageRecord(text, sizeof text, record)) return false;
+    if (WriteSettingString(kRecordValue, text)) return true;
+    LogFailure("RegSetValueExA of the image record", GetLastError());
+    return false;
 }
 
-void RemoveImageRecord(const char* folder) {
-    char path[kImagePathSize + sizeof kRecordFileName];
-    if (RecordPath(path, sizeof path, folder)) DeleteFileA(path);
-}
+void RemoveImageRecord() { DeleteSetting(kRecordValue); }
 
 RecordDate RecordDateNow() {
     SYSTEMTIME now;
@@ -166,10 +133,9 @@ RecordDate RecordDateNow() {
 
 namespace {
 
-uint32_t CheckPause() {
-    static const uint32_t pause = CheckPauseMs(getenv(kCheckPauseVariable));
-    return pause;
-}
+// For the tests (TestCheckPauseMs, up to 10 s): a pause after each piece the hash reads, so
+// that a test can act while the kept image is checked.
+uint32_t CheckPause() { return AdminSettings.checkPauseMs <= 10000 ? AdminSettings.checkPauseMs : 0; }
 
 // What a hash of the image file shows on the page while it reads.
 struct HashShown {
@@ -221,6 +187,10 @@ void KeepImage(ProgressCallback* self) {
         LogEvent("kept image: the system has no SHA-256; the image is not kept for later runs");
         return;
     }
+    if (!DataFolderIsSecure()) {
+        LogEvent("kept image: the image is in a folder others can change; it is not kept");
+        return;
+    }
     uint8_t digest[kSha256Size];
     uint64_t length = 0;
     if (HashShowing(self, kCheckingDownloadText, 0, digest, &length) != HashEnd::Done) return;
@@ -232,7 +202,7 @@ void KeepImage(ProgressCallback* self) {
     record.length = length;
     Sha256Text(digest, record.sha256);
     record.downloaded = RecordDateNow();
-    const bool written = WriteImageRecord(self->tempFolder, record);
+    const bool written = WriteImageRecord(record);
     LogEvent("kept image: record %s: ETag %s, Last-Modified \"%s\", %llu bytes, SHA-256 %s",
              written ? "written" : "NOT written", record.etag[0] ? record.etag : "(none)",
              record.lastModified, static_cast<unsigned long long>(length), record.sha256);
@@ -255,6 +225,6 @@ KeptCheck CheckKeptImage(ProgressCallback* self) {
              "is removed and the image downloaded",
              static_cast<unsigned long long>(length), sha256[0] ? sha256 : "(none)",
              static_cast<unsigned long long>(self->record.length), self->record.sha256);
-    RemoveImageRecord(self->tempFolder);
+    RemoveImageRecord();
     return KeptCheck::Altered;
 }

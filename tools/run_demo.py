@@ -41,7 +41,7 @@ class UserDisplay:
 def interactive(session, server):
     print("The wizard is open on %s; the image server is %s" % (os.environ["DISPLAY"], server.url))
     print("Pick E:\\ and click Create. The run writes out/demo/disk1.img.")
-    program = session.start_program(env=server.program_env())
+    program = session.start_program(settings=server.program_settings())
     return program.wait(None)
 
 
@@ -61,7 +61,7 @@ def automatic(session, server):
         print("  screen: %s" % os.path.relpath(path, ROOT))
 
     d = session.driver
-    program = session.start_program(env=server.program_env())
+    program = session.start_program(settings=server.program_settings())
     agreement = d.wait_window(AGREEMENT, timeout=60)
     shot("agreement")
     d.click(agreement, ACCEPT)

@@ -17,7 +17,5 @@ void ShowTaskbarProgress(HWND window, const TaskbarProgress& progress);
 // At the page's end: no progress on the button, and the interface is released.
 void EndTaskbarProgress(HWND window);
 
-// Test seams: when HALCYRA_TASKBAR_LOG names a file, each call on the interface appends one
-// line to it; HALCYRA_TASKBAR_UNAVAILABLE=1 makes the interface unavailable.
-constexpr const char kTaskbarLogVariable[] = "HALCYRA_TASKBAR_LOG";
-constexpr const char kTaskbarUnavailableVariable[] = "HALCYRA_TASKBAR_UNAVAILABLE";
+// Test seams (the program's settings): when TestTaskbarLog names a file, each call on the
+// interface appends one line to it; TestTaskbarUnavailable=1 makes the interface unavailable.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/shared_state.h"
+
 namespace {
 
 ITaskbarList3* Taskbar = nullptr;  // while the page holds the button
@@ -21,8 +23,8 @@ UINT ButtonCreatedMessage() {
 
 // One line per call on the interface, for the tests.
 __attribute__((format(printf, 1, 2))) void Log(const char* format, ...) {
-    const char* path = getenv(kTaskbarLogVariable);
-    if (!path || !*path) return;
+    const char* path = AdminSettings.taskbarLog;
+    if (!*path) return;
     if (FILE* file = fopen(path, "a")) {
         va_list arguments;
         va_start(arguments, format);
@@ -70,8 +72,7 @@ void Send(const TaskbarProgress& progress, bool always) {
 // shell has none. COM stays initialized on the page's thread until the process ends.
 void Create() {
     if (Taskbar) return;
-    const char* unavailable = getenv(kTaskbarUnavailableVariable);
-    if (!unavailable || std::strcmp(unavailable, "1") != 0) {
+    if (AdminSettings.taskbarUnavailable != 1) {
         // S_FALSE, or COM already set up otherwise on this thread, still lets the call work.
         static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         (void)com;

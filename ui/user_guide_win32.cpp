@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/data_folder_files.h"
 #include "common/shared_state.h"
 #include "res/resource.h"
 #include "ui/embedded_file.h"
@@ -71,15 +72,20 @@ void OpenUserGuide(HWND page) {
                     MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
         return;
     }
-    const DWORD length = GetTempPathA(1024, path);
-    // No temporary directory, or one whose path doesn't fit: nothing to open.
+    // The guide is written into the folder of the run's files; without one (or with one whose
+    // path doesn't fit) there is nothing to open.
+    const size_t length = strlen(DataFolder());
     if (length == 0 || length >= 1024) {
         free(path);
         return;
     }
+    strcpy(path, DataFolder());
     strcpy(path + length, "userguide.chm");
     DWORD size = 0;
     const void* data = UserGuideData(&size);
+    // A link planted under the guide's name is replaced by a file of the program's own first.
+    HANDLE own = OpenDataFile(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    if (own != INVALID_HANDLE_VALUE) CloseHandle(own);
     if (data) WriteEmbeddedFile(data, size, path, IsWindows2000 ? 0 : kEmbeddedPieceSize);
     // One guide window at a time: an open one is left as it is.
     if (!FindWindowExA(GetDesktopWindow(), nullptr, nullptr, kGuideTitle))

@@ -186,7 +186,7 @@ void FailDownload(HWND page, DownloadCause cause) {
 // nothing for the limit while bytes are still due is given up, and the run ends as a failed
 // download; the worker learns from its run record that the page took over.
 void OnDownloadTick(HWND page) {
-    static const uint32_t limit = DownloadStallLimitMs(getenv(kStallLimitVariable));
+    const uint32_t limit = StallLimitMs();
     if (!LastRun || LastRun->page != page) return;
     if (!WatchDownload(LastRun, Asking ? UINT32_MAX : limit)) return;
     if (!TakeOverDownload(page)) return;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "common/settings.h"
 #include "common/shared_state.h"
@@ -17,6 +18,15 @@
 #include "wizard/screens.h"
 
 namespace {
+
+// The drive letter of the program's own path. Asked with the wide call: the ANSI one gives '?'
+// for letters outside the code page, though the first letter is always the drive's.
+char ProgramDrive() {
+    WCHAR path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    char first[2] = {static_cast<char>(length && path[0] < 0x80 ? path[0] : 0), 0};
+    return SourceDriveFromModulePath(first, first[0] ? length : 0);
+}
 
 // Runs one screen as a modal dialog; its result is what it leaves in WizardState.
 void RunDialog(int templateId, DLGPROC procedure) {
@@ -65,6 +75,10 @@ void RunPageLoop() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // What the program reads and where it keeps its files come first: only an administrator
+    // can change either.
+    LoadProgramSettings();
+    PrepareDataFolder();
     InitCommonControls();
     if (!AllocateSharedBuffers()) {
         MessageBoxA(nullptr, "Unable to start program due to insufficient memory", "Out of Memory",
@@ -74,8 +88,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadLibraryA("RICHED32.DLL");  // registers the "RICHEDIT" class of the agreement screen
 
     OpenRunLog();
-    DWORD length = GetModuleFileNameA(nullptr, ScratchText, 2048);
-    SourceDrive = SourceDriveFromModulePath(ScratchText, length);
+    SourceDrive = ProgramDrive();
     AppInstance = instance;
     LoadPageChrome();
     UsbMode = 1;

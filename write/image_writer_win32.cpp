@@ -76,15 +76,10 @@ DeviceHandle OpenDisk(void*, const char* path) {
                       FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
 }
 
-// For the tests: HALCYRA_REFUSE_LOCKS=n refuses the process's first n locks as Windows does
-// while files are open on the volume (Wine grants every lock).
+// For the tests: TestRefuseLocks=n refuses the process's first n locks as Windows does while
+// files are open on the volume (Wine grants every lock).
 bool LockRefusedForTest() {
-    static std::atomic<int> refusals{-1};
-    int expected = -1;
-    if (refusals.load() == -1) {
-        const char* value = std::getenv("HALCYRA_REFUSE_LOCKS");
-        refusals.compare_exchange_strong(expected, value ? std::atoi(value) : 0);
-    }
+    static std::atomic<int> refusals{static_cast<int>(AdminSettings.refuseLocks & 0xFFFF)};
     int left = refusals.load();
     while (left > 0 && !refusals.compare_exchange_weak(left, left - 1)) {
     }

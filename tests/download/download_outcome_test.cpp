@@ -127,12 +127,12 @@ TEST(DownloadErrorText, TheDesignsLineThenTheCause) {
     EXPECT_EQ(ErrorText(DownloadCause::NoData, nullptr, "", 4),
               kFirst + "The application server sent no data for 4 seconds.");
     EXPECT_EQ(ErrorText(DownloadCause::TempFolderFull),
-              kFirst + "There is not enough room for the image in the temporary folder "
+              kFirst + "There is not enough room for the image in the folder "
                        "C:\\Users\\ann\\AppData\\Local\\Temp.");
     EXPECT_EQ(ErrorText(DownloadCause::TempFolderReadOnly, nullptr, "T:\\"),
-              kFirst + "The image can't be saved in the temporary folder T:\\.");
+              kFirst + "The image can't be saved in the folder T:\\.");
     EXPECT_EQ(ErrorText(DownloadCause::TempFolderReadOnly, nullptr, ""),
-              kFirst + "The image can't be saved: there is no temporary folder.");
+              kFirst + "The image can't be saved: there is no folder for it.");
     EXPECT_EQ(ErrorText(DownloadCause::WebPage),
               kFirst + "The file received from the application server is not a Halcyra image (it "
                        "looks like a web page). If this network asks you to sign in, sign in with "

@@ -96,10 +96,13 @@ TEST(DownloadRequest, AnAddressThatDoesNotFitGivesNoRequest) {
     EXPECT_EQ(Request(url.c_str(), 1, 0).substr(0, 10), "<too long:");
 }
 
-TEST(DownloadRequest, ImageUrlComesFromTheEnvironmentWhenSet) {
-    EXPECT_STREQ(ImageUrlFrom("http://127.0.0.1:9/x?y=1"), "http://127.0.0.1:9/x?y=1");
-    const char* builtIn = ImageUrlFrom(nullptr);
-    EXPECT_STREQ(ImageUrlFrom(""), builtIn);
+TEST(DownloadRequest, ImageAddressIsTheAdministratorsWhenItIsAnHttpAddress) {
+    EXPECT_STREQ(ImageAddressFrom("http://127.0.0.1:9/x?y=1"), "http://127.0.0.1:9/x?y=1");
+    EXPECT_STREQ(ImageAddressFrom("HTTPS://mirror.example/h.bin"), "HTTPS://mirror.example/h.bin");
+    const char* builtIn = ImageAddressFrom(nullptr);
+    for (const char* refused : {"", "http://", "file:///C:/image.bin", "\\\\server\\share\\x",
+                                "http://host/a b", "http://host/\r\nX-Injected: 1", "ftp://host/x"})
+        EXPECT_STREQ(ImageAddressFrom(refused), builtIn) << refused;
     // The built-in address is https on the maker's host and carries a query string.
     EXPECT_EQ(std::string(builtIn).rfind("https://", 0), 0u);
     EXPECT_NE(strchr(builtIn, '?'), nullptr);

@@ -1,7 +1,7 @@
 """Every way the download of a creation run can end, reached through the real program as a user
 reaches it: what the server sends (a sign-in page, a file without the boot signature, an error
-status, a connection closed early, nothing at all), a temporary folder that is full or can't be
-written, no server, and a cancel while the download stalls. The test checks the message boxes
+status, a connection closed early, nothing at all), a folder of the run's files that is full or
+can't be written, no server, and a cancel while the download stalls. The test checks the message boxes
 in order, that the program is back on the drive selection page, and that the stick and its
 volume are byte for byte unchanged. The rows run one after another in one program, each from
 the drive selection page the last one left; the last row's download is still held by the
@@ -20,7 +20,7 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import WineSession  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, FOLDER_FULL, FOLDER_READ_ONLY,  # noqa: E402
+from creation_flow import (CANCEL, CANCELLED, DATA_FOLDER, DRIVE_LIST, FOLDER_FULL, FOLDER_READ_ONLY,  # noqa: E402
                            INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, SERVER_ANSWERED,
                            SUCCESS, WEB_PAGE, FakeStick, ImageServer, add_target_drive,
                            build_demo_image, create_on, download_error, is_filled, message_boxes,
@@ -42,7 +42,7 @@ def tearDownModule():
 
 # A row: the server's mode, what else is set up ("no server", "folder full", "folder read-only"),
 # when the user acts ("held": once the server holds the download after its first piece) and
-# what they do, the boxes they see (caption, text; "{temp}" stands for the temporary folder),
+# what they do, the boxes they see (caption, text; "{folder}" stands for the program's folder),
 # within how many seconds of the action the first box must be up, and what the run log must say
 # of the row, so that support can tell the endings apart.
 Row = namedtuple("Row", "name server setup at act boxes within log", defaults=((),))
@@ -69,43 +69,40 @@ ROWS = [
     Row("no server", "normal", "no server", None, None, [error_box(NO_CONNECTION)], None),
     Row("server sends nothing", "stall", None, None, None,
         [error_box(NO_DATA % STALL_SECONDS)], None),
-    Row("temporary folder full", "normal", "folder full", None, None,
-        [error_box(FOLDER_FULL % "{temp}")], None),
-    Row("temporary folder read-only", "normal", "folder read-only", None, None,
-        [error_box(FOLDER_READ_ONLY % "{temp}")], None),
+    Row("the program's folder full", "normal", "folder full", None, None,
+        [error_box(FOLDER_FULL % "{folder}")], None),
+    Row("the program's folder read-only", "normal", "folder read-only", None, None,
+        [error_box(FOLDER_READ_ONLY % "{folder}")], None),
     # Stays held by the server: the whole run that follows the rows lets it finish late.
     Row("stalled download, Cancel Yes", "hold", None, "held", "cancel", [CANCEL_BOX], 2),
 ]
 
 
 class DownloadEndings(unittest.TestCase):
-    def temp_folder(self, s):
-        """(Windows path, host path) of the program's temporary folder."""
-        kind, data = s.driver.reg_get("HKCU", "Environment", "TEMP")
-        windows = data.decode("latin-1").rstrip("\0")
-        self.assertTrue(windows.lower().startswith("c:\\"), windows)
-        return windows, s.c_drive(*windows[3:].split("\\"))
+    def data_folder(self, s):
+        """(Windows path, host path) of the folder of the program's files."""
+        return "C:\\" + "\\".join(DATA_FOLDER), s.c_drive(*DATA_FOLDER)
 
-    def set_up(self, s, server, row, temp):
+    def set_up(self, s, server, row, folder):
         """The row's own setup; returns what undoes it."""
         if row.setup == "no server":
             server.stop()
             return server.start
         if row.setup in ("folder full", "folder read-only"):
             options = "size=%d" % MIB + (",ro" if row.setup == "folder read-only" else "")
-            subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", temp], check=True)
-            s.mounts.append(temp)
-            return lambda: (subprocess.run(["umount", "-l", temp], check=True),
-                            s.mounts.remove(temp))
+            subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", folder], check=True)
+            s.mounts.append(folder)
+            return lambda: (subprocess.run(["umount", "-l", folder], check=True),
+                            s.mounts.remove(folder))
         return lambda: None
 
-    def run_row(self, s, server, drive_page, row, disk, volume, temp):
+    def run_row(self, s, server, drive_page, row, disk, volume, folder):
         """Runs one row from the drive selection page; returns the page it ends on."""
         d = s.driver
-        windows_temp, host_temp = temp
+        windows_folder, host_folder = folder
         server.control(mode=row.server)
         log_start = len(run_log(s))
-        undo = self.set_up(s, server, row, host_temp)
+        undo = self.set_up(s, server, row, host_folder)
         try:
             page = create_on(d, drive_page)
             acted = time.monotonic()
@@ -122,7 +119,7 @@ class DownloadEndings(unittest.TestCase):
                 box, shown = d.expect_message(caption, timeout=40)
                 if index == 0 and row.within:
                     self.assertLess(time.monotonic() - acted, row.within, "the box at once")
-                self.assertEqual(shown, text.replace("{temp}", windows_temp))
+                self.assertEqual(shown, text.replace("{folder}", windows_folder))
                 d.answer(box, "ok")
                 d.wait_gone(box, timeout=5)
             drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
@@ -137,10 +134,10 @@ class DownloadEndings(unittest.TestCase):
         self.assertTrue(is_filled(volume, b"\xdd"), "the volume is unchanged")
         # Nothing of a failed download is kept: no image file, no download file; a download
         # given up on while it waits for the server keeps its file until its call returns.
-        self.assertFalse(os.path.exists(os.path.join(host_temp, "HalcyraImage.bin")))
+        self.assertFalse(os.path.exists(os.path.join(host_folder, "HalcyraImage.bin")))
         if row.server in ("stall", "hold"):
             self.waiting += 1
-        left = glob.glob(os.path.join(host_temp, "HalcyraDownload-*.tmp"))
+        left = glob.glob(os.path.join(host_folder, "HalcyraDownload-*.tmp"))
         self.assertEqual(len(left), self.waiting, left)
         return drive_page
 
@@ -148,15 +145,15 @@ class DownloadEndings(unittest.TestCase):
         with WineSession("download-endings", accept_agreement=True) as s, \
                 ImageServer(IMAGE, trickle_bytes=16384) as server:
             disk, volume = add_target_drive(s)
-            temp = self.temp_folder(s)
-            env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS=str(STALL_SECONDS))
-            program = s.start_program(env=env)
+            folder = self.data_folder(s)
+            settings = dict(server.program_settings(), TestStallSeconds=STALL_SECONDS)
+            program = s.start_program(settings=settings)
             d = s.driver
             drive_page = open_drive_page(d)
             self.waiting = 0
             for row in ROWS:
                 with self.subTest(row.name):
-                    drive_page = self.run_row(s, server, drive_page, row, disk, volume, temp)
+                    drive_page = self.run_row(s, server, drive_page, row, disk, volume, folder)
 
             # The held download was given up; the server serves a newer image now. While the
             # new run writes it, the server lets the old download go on to its end.
@@ -178,10 +175,10 @@ class DownloadEndings(unittest.TestCase):
                 d.answer(box, "ok")
                 self.assertEqual(program.wait(30), 0)
                 self.assertTrue(starts_with_file(stick.path, NEWER), "the new run's own image")
-            with open(os.path.join(temp[1], "HalcyraImage.bin"), "rb") as kept, \
+            with open(os.path.join(folder[1], "HalcyraImage.bin"), "rb") as kept, \
                     open(NEWER, "rb") as newer:
                 self.assertEqual(kept.read(), newer.read(), "the image file is the new run's")
-            self.assertEqual(glob.glob(os.path.join(temp[1], "HalcyraDownload-*.tmp")), [],
+            self.assertEqual(glob.glob(os.path.join(folder[1], "HalcyraDownload-*.tmp")), [],
                              "no download file is left")
 
     def test_a_large_image_with_a_stall_limit_of_two_seconds_succeeds(self):
@@ -192,8 +189,8 @@ class DownloadEndings(unittest.TestCase):
             with WineSession("download-large", accept_agreement=True) as s, \
                     ImageServer(large) as server:
                 disk, _ = add_target_drive(s, disk_size=512 * MIB + MIB)
-                env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="2")
-                program = s.start_program(env=env)
+                program = s.start_program(settings=dict(server.program_settings(),
+                                                        TestStallSeconds=2))
                 d = s.driver
                 page = create_on(d, open_drive_page(d))
                 samples = watch(d, page, lambda _: message_boxes(d), interval=0.2, timeout=600)

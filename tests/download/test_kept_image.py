@@ -22,7 +22,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from harness import SOURCE_DIR, WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, CHECKING, DRIVE_LIST, PAGE, SUCCESS,  # noqa: E402
                            USING_KEPT, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, create_on, downloaded_image, fill_file,
+                           build_demo_image, create_on, downloaded_image, fill_file, kept_record,
                            message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
@@ -31,7 +31,7 @@ WORK = tempfile.mkdtemp(prefix="halcyra-kept-")
 IMAGE = build_demo_image(os.path.join(WORK, "demo.img"))
 NEWER = build_demo_image(os.path.join(WORK, "newer.img"), 3 * MIB + 777)
 # Each hash pauses after every MiB, so that a row can act while it runs.
-ENV = {"HALCYRA_CHECK_PAUSE_MS": "400"}
+SETTINGS = {"TestCheckPauseMs": 400}
 
 
 def tearDownModule():
@@ -93,13 +93,13 @@ class KeptImage(unittest.TestCase):
         no download file is left."""
         kept = downloaded_image(s)
         self.assertEqual(glob.glob(os.path.join(os.path.dirname(kept), "HalcyraDownload-*")), [])
-        record_path = os.path.join(os.path.dirname(kept), "HalcyraImage.txt")
+        record = kept_record(s)
         if image is None:
-            self.assertFalse(os.path.exists(record_path), "no record")
+            self.assertEqual(record, "", "no record")
             return
         data = contents(image)
         self.assertTrue(contents(kept) == data, "the kept file is the image")
-        lines = contents(record_path).decode("latin-1").split("\r\n")
+        lines = record.split("\n")
         self.assertEqual(lines[0], "Halcyra Creator image record")
         fields = dict(line.split(": ", 1) for line in lines[1:] if ": " in line)
         self.assertEqual(fields["Content-Length"], str(len(data)))
@@ -128,7 +128,7 @@ class KeptImage(unittest.TestCase):
                 s.link_device("physicaldrive1", state["disk"])
         stick = state["stick"].path if state.get("stick") else state["disk"]
         if row.start:
-            state["program"] = s.start_program(env=dict(server.program_env(), **ENV))
+            state["program"] = s.start_program(settings=dict(server.program_settings(), **SETTINGS))
             state["drive_page"] = open_drive_page(d)
         before = contents(stick)
         bodies, log_start = server.bodies(), len(run_log(s))

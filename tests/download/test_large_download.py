@@ -3,7 +3,7 @@ with a boot sector in front, served from loopback, written onto a sparse disk fi
 stall limit of 5 s. The status lines sampled during the download only ever grow and end at the
 full size, the run ends with "Operation Complete", the disk holds the image byte for byte and
 the image is kept with a record of its whole length.
-The platform's raw progress reports of the run (HALCYRA_DOWNLOAD_LOG) are summed up in the
+The platform's raw progress reports of the run (the TestDownloadLog setting) are summed up in the
 output. Runs with the x86_64 build only: the emulated 32-bit Wine would take an hour for it."""
 
 import os
@@ -18,8 +18,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import ARCH, WineSession  # noqa: E402
 from creation_flow import (SUCCESS, ImageServer, add_target_drive, create_on,  # noqa: E402
-                           downloaded_image, message_boxes, open_drive_page, make_demo_image,
-                           watch)
+                           kept_record, message_boxes, open_drive_page, make_demo_image, watch)
 
 SIZE = (4 << 30) + 1234567
 UNITS = {"Bytes": 1, "KB": 1 << 10, "MB": 1 << 20, "GB": 1 << 30}
@@ -63,9 +62,9 @@ class LargeDownload(unittest.TestCase):
                 os.truncate(disk, SIZE + (1 << 20))  # the rest of the disk file is a hole
                 # A stall limit far below the platform's silences: up to half a minute between
                 # two reports, and its copy of the finished download without any.
-                env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="5",
-                           HALCYRA_DOWNLOAD_LOG="Z:" + log.replace("/", "\\"))
-                program = s.start_program(env=env)
+                settings = dict(server.program_settings(), TestStallSeconds=5,
+                                TestDownloadLog="Z:" + log.replace("/", "\\"))
+                program = s.start_program(settings=settings)
                 d = s.driver
                 page = create_on(d, open_drive_page(d))
                 start = time.monotonic()
@@ -98,9 +97,7 @@ class LargeDownload(unittest.TestCase):
                 self.assertEqual(subprocess.run(["cmp", "-n", str(SIZE), disk, image]).returncode,
                                  0, "the disk holds the image")
                 # The image is kept for the next run with its whole length.
-                with open(os.path.join(os.path.dirname(downloaded_image(s)),
-                                       "HalcyraImage.txt")) as f:
-                    self.assertIn("Content-Length: %d\n" % SIZE, f.read())
+                self.assertIn("Content-Length: %d\n" % SIZE, kept_record(s))
                 print("\n4 GiB + 1,234,567 bytes: Create to Operation Complete in %.0f s (the "
                       "first line at %.0f s, the full count at %.0f s, the first Written line at "
                       "%.0f s); %d download lines, the longest standstill of a line while bytes "

@@ -4,7 +4,7 @@ to the progress page.
 
     with WineSession("run") as s, ImageServer(image) as server:
         disk = add_target_drive(s)
-        program = s.start_program(env=server.program_env())
+        program = s.start_program(settings=server.program_settings())
         page = open_progress_page(s.driver)
 """
 
@@ -16,7 +16,7 @@ import time
 import urllib.parse
 import urllib.request
 
-from harness import SOURCE_DIR, wait_until
+from harness import SETTINGS_KEY, SOURCE_DIR, wait_until
 
 PAGE = "Halcyra Creator"
 DRIVE_LIST, STATUS, BAR, PAGE_TEXT, DRIVE_STATUS = 1002, 1018, 1019, 1028, 1011
@@ -40,8 +40,8 @@ NOT_AN_IMAGE = "The file received from the application server is not a Halcyra i
 WEB_PAGE = ("The file received from the application server is not a Halcyra image (it looks like "
             "a web page). If this network asks you to sign in, sign in with your web browser "
             "first, then try again.")
-FOLDER_FULL = "There is not enough room for the image in the temporary folder %s."
-FOLDER_READ_ONLY = "The image can't be saved in the temporary folder %s."
+FOLDER_FULL = "There is not enough room for the image in the folder %s."
+FOLDER_READ_ONLY = "The image can't be saved in the folder %s."
 
 
 def download_error(cause):
@@ -116,8 +116,9 @@ class ImageServer:
     def url(self):
         return "http://127.0.0.1:%d%s?%s" % (self.port, IMAGE_PATH, IMAGE_QUERY)
 
-    def program_env(self):
-        return {"HALCYRA_IMAGE_URL": self.url}
+    def program_settings(self):
+        """The program's settings that point it at this server."""
+        return {"ImageAddress": self.url}
 
     def control(self, **settings):
         """Changes mode, rate or trickle interval of the running server."""
@@ -286,19 +287,38 @@ class FakeStick:
         return os.path.join(self.mount, "disk")
 
 
-def downloaded_image(session):
-    """Path of the image file the program downloaded into its temporary directory."""
+DATA_FOLDER = ("ProgramData", "Halcyra Creator")
+
+
+def data_file(session, name):
+    """Path of a file of the program's own: in its folder under C:\ProgramData, else (when the
+    program fell back to it) in the user's temporary folder; None when there is none."""
+    path = session.c_drive(*DATA_FOLDER, name)
+    if os.path.exists(path):
+        return path
     for root, _, files in os.walk(session.c_drive("users")):
-        if "HalcyraImage.bin" in files:
-            return os.path.join(root, "HalcyraImage.bin")
+        if name in files:
+            return os.path.join(root, name)
     return None
 
 
+def downloaded_image(session):
+    """Path of the image file the program downloaded."""
+    return data_file(session, "HalcyraImage.bin")
+
+
+def kept_record(session):
+    """The record of the kept image, as the program keeps it in its registry key; "" when
+    there is none."""
+    value = session.driver.reg_get("HKLM", SETTINGS_KEY, "KeptImage")
+    return value[1].decode("latin-1").rstrip("\0").replace("\r\n", "\n") if value else ""
+
+
 def run_log(session):
-    """The program's run log (HalcyraCreator.log in its temporary folder) as text; empty before
-    the program has written it."""
-    for root, _, files in os.walk(session.c_drive("users")):
-        if "HalcyraCreator.log" in files:
-            with open(os.path.join(root, "HalcyraCreator.log"), "rb") as f:
-                return f.read().decode("latin-1")
-    return ""
+    """The program's run log (HalcyraCreator.log) as text; empty before the program has written
+    it."""
+    path = data_file(session, "HalcyraCreator.log")
+    if not path:
+        return ""
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1")

@@ -92,6 +92,18 @@ REG_SZ = 1
 REG_BINARY = 3
 REG_DWORD = 4
 
+# What the program reads from its key of the local machine besides the option word: the image's
+# address and the test suite's seams, each a string (REG_SZ) or a number (REG_DWORD).
+PROGRAM_SETTINGS = {
+    "ImageAddress": REG_SZ,
+    "TestStallSeconds": REG_DWORD,     # the download's stall limit
+    "TestRefuseLocks": REG_DWORD,      # the first n volume locks fail
+    "TestCheckPauseMs": REG_DWORD,     # a pause after each MiB the hash reads
+    "TestDownloadLog": REG_SZ,         # a file for the download's raw reports
+    "TestTaskbarLog": REG_SZ,          # a file for the calls on the taskbar button
+    "TestTaskbarUnavailable": REG_DWORD,
+}
+
 # Message box button ids, for answer().
 IDOK, IDCANCEL, IDYES, IDNO = 1, 2, 6, 7
 
@@ -607,11 +619,15 @@ class WineSession:
         shutil.copy(exe_path("HalcyraCreator.exe"), target)
         return target
 
-    def start_program(self, windows_path=r"C:\Halcyra\HalcyraCreator.exe", env=None):
-        """Starts the program as a user would, from a Windows path inside the prefix."""
+    def start_program(self, windows_path=r"C:\Halcyra\HalcyraCreator.exe", env=None, settings=None):
+        """Starts the program as a user would, from a Windows path inside the prefix. `settings`
+        are the program's own (PROGRAM_SETTINGS), written where it reads them, under its key of
+        the local machine; those not given are cleared. `env` is the process's environment,
+        which the program never reads."""
         if windows_path == r"C:\Halcyra\HalcyraCreator.exe":
             self.install_program()
         self._apply_drive_changes()
+        self.set_program_settings(settings or {})
         run_env = dict(self.env)
         run_env.update(env or {})
         program = Program([WINE64, windows_path], run_env, cwd=self.root)
@@ -634,6 +650,17 @@ class WineSession:
         return program.process.returncode, out.decode("latin-1").replace("\r\n", "\n")
 
     # Settings
+    def set_program_settings(self, settings):
+        """Writes each of PROGRAM_SETTINGS: the value given, else an empty string or 0."""
+        unknown = set(settings) - set(PROGRAM_SETTINGS)
+        if unknown:
+            raise ValueError("not a setting of the program: %s" % ", ".join(sorted(unknown)))
+        for name, kind in PROGRAM_SETTINGS.items():
+            value = settings.get(name, "" if kind == REG_SZ else 0)
+            if kind == REG_DWORD:
+                value = int(value).to_bytes(4, "little")
+            self.driver.reg_set("HKLM", SETTINGS_KEY, name, kind, value)
+
     def set_settings_word(self, word):
         self.driver.reg_set("HKLM", SETTINGS_KEY, SETTINGS_VALUE, REG_BINARY, word.to_bytes(4, "little"))
 

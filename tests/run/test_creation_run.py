@@ -76,7 +76,7 @@ class WholeRun(CreationRunCase):
         os.makedirs(SHOTS, exist_ok=True)
         with WineSession("creation-full", accept_agreement=True) as s, ImageServer(DEMO, rate=1500000) as server:
             disk, _ = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
             self.assertEqual(d.text(page, PAGE_TEXT), PAGE_INTRO)
@@ -119,7 +119,7 @@ class WholeRun(CreationRunCase):
         with WineSession("creation-responsive", accept_agreement=True) as s, \
                 ImageServer(big, rate=4000000) as server:
             add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             drive_page = open_drive_page(d)
             # A stick of USB 2 speed, so that write and read-back last a few seconds each.
@@ -153,7 +153,7 @@ class Cancelling(CreationRunCase):
         with WineSession("creation-cancel", accept_agreement=True) as s, \
                 ImageServer(DEMO, mode="trickle", trickle_bytes=16384, trickle_interval=0.2) as server:
             disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
             first = watch(d, page, lambda x: "Downloaded" in (x["status"] or ""), timeout=20)[-1]
@@ -181,7 +181,7 @@ class Cancelling(CreationRunCase):
         with WineSession("creation-nolength", accept_agreement=True) as s, \
                 ImageServer(DEMO, mode="nolength", rate=150000) as server:
             disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
             samples = watch(d, page, lambda x: x["t"] > 3.5)
@@ -205,7 +205,7 @@ class ClosingThePage(CreationRunCase):
         with WineSession("creation-close", accept_agreement=True) as s, \
                 ImageServer(DEMO, mode="trickle", trickle_bytes=8192, trickle_interval=1) as server:
             disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
 
             # Close answered No: the page stays and the download goes on.
@@ -259,7 +259,7 @@ class ClosingThePage(CreationRunCase):
     def test_a_stalled_download_does_not_hold_the_program_at_its_end(self):
         with WineSession("creation-stall", accept_agreement=True) as s, ImageServer(DEMO, mode="stall") as server:
             disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
             wait_until(lambda: server.requests() and server.requests()[0]["sent"] > 0, timeout=20)
@@ -279,7 +279,7 @@ class DownloadFailures(CreationRunCase):
     def test_each_failure_shows_one_message_and_returns_to_the_drive_page(self):
         with WineSession("creation-failures", accept_agreement=True) as s, ImageServer(DEMO, mode="404") as server:
             disk, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             drive_page = None
             for mode, cause in (("404", SERVER_ANSWERED % "404 Not Found"),
@@ -306,7 +306,7 @@ class DownloadFailures(CreationRunCase):
             server.port = port
             server.mode = "404"
             server.start()
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             open_progress_page(d)
             drive_page = self.answer_download_error(d, SERVER_ANSWERED % "404 Not Found")
             d.click(drive_page, DRIVE_PAGE_CANCEL)

@@ -73,7 +73,7 @@ TWICE = [
 ]
 
 ROWS = [
-    # The program refuses its first volume lock (HALCYRA_REFUSE_LOCKS), so this row comes first.
+    # The program refuses its first volume lock (TestRefuseLocks), so this row comes first.
     Row("volume in use, No", "normal", FAST, None, None,
         [("Write Error", IN_USE, "no"), CANCEL_BOX], "untouched",
         log=("FSCTL_LOCK_VOLUME failed: error 5 (", "ending: the user declined to retry",
@@ -212,9 +212,9 @@ class RunEndings(unittest.TestCase):
                             trickle_interval=0.2) as server:
             _, volume = add_target_drive(s, size_bytes=64 * MIB)
             drive_dir = s.path("drive_e")
-            env = dict(server.program_env(), HALCYRA_DOWNLOAD_STALL_SECONDS="4",
-                       HALCYRA_REFUSE_LOCKS="1" if rows[0].name == "volume in use, No" else "0")
-            program = s.start_program(env=env)
+            settings = dict(server.program_settings(), TestStallSeconds=4,
+                            TestRefuseLocks=1 if rows[0].name == "volume in use, No" else 0)
+            program = s.start_program(settings=settings)
             drive_page = open_drive_page(s.driver)
             stick = None
             for index, row in enumerate(rows):
@@ -239,7 +239,7 @@ class RunEndings(unittest.TestCase):
     def test_a_write_that_never_returns_delays_create_and_the_end_at_most_thirty_seconds(self):
         with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:
             _, volume = add_target_drive(s)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             # A stick whose writes take two minutes: the run's first chunk never comes back.
             with FakeStick(s, "stuck", size=16 * MIB, delay_ms=120000):

@@ -1,6 +1,6 @@
-"""The help button's menu: the user guide is written to the temporary directory and opened
-once, the About box closes only by its button, Enter and the close box, and a dismissed menu
-does nothing."""
+"""The help button's menu: the user guide is written to the folder of the program's files and
+opened once, the About box closes only by its button, Enter and the close box, and a dismissed
+menu does nothing."""
 
 import os
 import sys
@@ -39,7 +39,7 @@ class HelpMenu(unittest.TestCase):
 
             choose(d, page, VK_DOWN, VK_RETURN)
             d.wait_window(GUIDE, timeout=20)
-            guide_file = s.c_drive("users", os.environ.get("USER", "root"), "Temp", "userguide.chm")
+            guide_file = s.c_drive("ProgramData", "Halcyra Creator", "userguide.chm")
             with open(guide_file, "rb") as f, open(os.path.join(BUILD_DIR, "userguide.chm"), "rb") as g:
                 self.assertEqual(f.read(), g.read())
             os.remove(guide_file)

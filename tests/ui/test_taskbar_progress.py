@@ -1,5 +1,5 @@
 """The progress page's taskbar button, seen through the calls the real program makes on it
-(HALCYRA_TASKBAR_LOG: one line per call). Each row is one program run, from its start until
+(the TestTaskbarLog setting: one line per call). Each row is one program run, from its start until
 the user leaves."""
 
 import os
@@ -24,11 +24,11 @@ def tearDownModule():
     shutil.rmtree(WORK, ignore_errors=True)
 
 
-# server: the server's mode; stick: the size the stick reports; env: more for the program;
+# server: the server's mode; stick: the size the stick reports; settings: more for the program;
 # boxes: (caption, the button's state while it is open); states: the run's states in order,
 # repeats merged (None: no call at all); totals: the range of each phase of rising values (a
 # whole download is hashed in a phase of its own, slowed down here so that its values move).
-Row = namedtuple("Row", "name server stick env boxes states totals")
+Row = namedtuple("Row", "name server stick settings boxes states totals")
 DONE = ("Operation Complete", "normal")
 # Without the interface: a second try when the button is announced, and no other call.
 NO_INTERFACE_LOG = ["unavailable", "button created", "unavailable"]
@@ -45,7 +45,7 @@ ROWS = [
     # The first piece arrives before the download stalls: its count is shown.
     Row("download stalls", "stall", 16 * MIB, {}, [("Download Error", "error")],
         ["indeterminate", "normal", "error", "normal", "none"], [1000]),
-    Row("no interface", "normal", 16 * MIB, {"HALCYRA_TASKBAR_UNAVAILABLE": "1"},
+    Row("no interface", "normal", 16 * MIB, {"TestTaskbarUnavailable": 1},
         [("Operation Complete", None)], None, []),
 ]
 
@@ -82,10 +82,10 @@ class TaskbarProgress(unittest.TestCase):
         d = s.driver
         log_path = s.path("taskbar%d.log" % index)
         server.control(mode=row.server)
-        env = dict(server.program_env(), HALCYRA_TASKBAR_LOG=log_path,
-                   HALCYRA_DOWNLOAD_STALL_SECONDS="4", HALCYRA_CHECK_PAUSE_MS="150", **row.env)
+        settings = dict(server.program_settings(), TestTaskbarLog=log_path, TestStallSeconds=4,
+                        TestCheckPauseMs=150, **row.settings)
         with FakeStick(s, "stick%d" % index, size=row.stick) as stick:
-            program = s.start_program(env=env)
+            program = s.start_program(settings=settings)
             try:
                 page = open_progress_page(d)
                 # Wine's shell never announces the button; here it is, as Windows announces it.

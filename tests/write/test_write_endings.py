@@ -43,7 +43,7 @@ class WriteEndings(unittest.TestCase):
                                       capture_output=True, text=True).stdout.strip()
                 stack.callback(subprocess.run, ["losetup", "-d", loop], check=False)
                 s.link_device("physicaldrive1", loop)
-            program = s.start_program(env=server.program_env())
+            program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
             watch(d, page, lambda x: "Written" in (x["status"] or ""), interval=0.02)
