@@ -117,26 +117,28 @@ bool SecureFolder() {
     char shown[MAX_PATH] = "";
     const char* state = "in use";
     char movedTo[MAX_PATH + 16] = "";
-    switch (DecideDataFolder(Facts(path))) {
-    case FolderAction::Use:
-        break;
-    case FolderAction::Replace:
-        if (!MoveAside(path, movedTo, sizeof movedTo)) {
-            std::snprintf(Report, sizeof Report, "a folder of that name that the program did not "
-                                                 "make could not be moved aside (error %lu)",
-                          GetLastError());
-            return false;
-        }
-        state = "made anew; the entry of that name that the program had not made was moved to";
-        [[fallthrough]];
-    case FolderAction::Make:
-        if (!MakeFolder(path)) {
+    const FolderAction action = DecideDataFolder(Facts(path));
+    if (action == FolderAction::Replace && !MoveAside(path, movedTo, sizeof movedTo)) {
+        std::snprintf(Report, sizeof Report, "a folder of that name that the program did not "
+                                             "make could not be moved aside (error %lu)",
+                      GetLastError());
+        return false;
+    }
+    if (action != FolderAction::Use) {
+        bool made = MakeFolder(path);
+        // A name that answers as nothing may still be taken, by a link that points nowhere:
+        // it is moved aside like anything else the program didn't make.
+        if (!made && GetLastError() == ERROR_ALREADY_EXISTS && !movedTo[0] &&
+            MoveAside(path, movedTo, sizeof movedTo))
+            made = MakeFolder(path);
+        if (!made) {
             std::snprintf(Report, sizeof Report, "its folder could not be made (error %lu)",
                           GetLastError());
             return false;
         }
-        if (!movedTo[0]) state = "made now";
-        break;
+        state = movedTo[0] ? "made anew; the entry of that name that the program had not made "
+                             "was moved to"
+                           : "made now";
     }
     if (!AnsiPath(path, shown, sizeof shown)) {
         std::snprintf(Report, sizeof Report, "its path has letters outside the ANSI code page");

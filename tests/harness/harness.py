@@ -447,8 +447,15 @@ class UiDriver:
         return int(kind), bytes.fromhex(data)
 
     def reg_set(self, root, key, value, kind, data):
+        """A value; a str is stored as Windows-1252 text, unless it has letters outside that
+        code page, which are stored as they are (through the wide call)."""
         if isinstance(data, str):
-            data = data.encode("latin-1") + b"\0"
+            try:
+                data = data.encode("cp1252") + b"\0"
+            except UnicodeEncodeError:
+                self.call("reg_set_wide", root, key, value, kind,
+                          (data + "\0").encode("utf-16-le").hex())
+                return
         self.call("reg_set", root, key, value, kind, data.hex())
 
     def reg_delete_key(self, root, key):

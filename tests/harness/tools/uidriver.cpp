@@ -384,6 +384,19 @@ std::string Run(const std::vector<std::string>& f) {
         RegCloseKey(key);
         return result == ERROR_SUCCESS ? "ok" : "err set failed";
     }
+    if (command == "reg_set_wide") {  // root, key, value, type, hex data (UTF-16LE for strings)
+        HKEY key;
+        if (RegCreateKeyExA(RootKey(arg(1)), arg(2).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS)
+            return "err no key";
+        std::vector<unsigned char> data = Unhex(arg(5));
+        std::wstring name(arg(3).begin(), arg(3).end());
+        LONG result = RegSetValueExW(key, name.c_str(), 0, atoi(arg(4).c_str()),
+                                     data.empty() ? nullptr : data.data(),
+                                     static_cast<DWORD>(data.size()));
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS ? "ok" : "err set failed";
+    }
     if (command == "reg_delete_key") {  // root, key
         LONG result = RegDeleteKeyA(RootKey(arg(1)), arg(2).c_str());
         return (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) ? "ok" : "err delete failed";
