@@ -15,14 +15,6 @@ const char* DataFolder();
 bool DataFolderIsSecure();
 const char* DataFolderReport();
 
-// The user's temporary folder as the A calls can use it (see AnsiPath).
-bool TemporaryFolder(char* out, size_t size);
-
-// A path from a wide system call as the A calls can use it: the same letters when the ANSI
-// code page has all of them, else its short (8.3) name. False when neither works: a best-fit
-// conversion ("L" for "Ł") could name another file.
-bool AnsiPath(const WCHAR* wide, char* out, size_t size);
-
 // CreateFileA for the program's own files: a file whose name is a link (a reparse point, or
 // one of several names of one file) is never opened, so no write goes through it to another
 // file. CREATE_ALWAYS removes what has the name and makes a new file; OPEN_ALWAYS replaces a

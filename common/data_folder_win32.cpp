@@ -9,6 +9,7 @@
 
 #include "common/data_folder.h"
 #include "common/settings.h"
+#include "common/system_paths.h"
 
 namespace {
 
@@ -151,27 +152,6 @@ bool SecureFolder() {
 }
 
 }  // namespace
-
-bool AnsiPath(const WCHAR* wide, char* out, size_t size) {
-    BOOL defaulted = FALSE;
-    int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, out,
-                                     static_cast<int>(size), nullptr, &defaulted);
-    if (length > 0 && !defaulted) return true;
-    WCHAR shortPath[MAX_PATH];
-    const DWORD shortLength = GetShortPathNameW(wide, shortPath, MAX_PATH);
-    if (shortLength == 0 || shortLength >= MAX_PATH) return false;
-    defaulted = FALSE;
-    length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, shortPath, -1, out,
-                                 static_cast<int>(size), nullptr, &defaulted);
-    return length > 0 && !defaulted;
-}
-
-bool TemporaryFolder(char* out, size_t size) {
-    WCHAR wide[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, wide);
-    if (length == 0 || length > MAX_PATH) return false;
-    return AnsiPath(wide, out, size);
-}
 
 void PrepareDataFolder() {
     if (SecureFolder()) {

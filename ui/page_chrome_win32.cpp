@@ -2,7 +2,10 @@
 
 #include <commdlg.h>
 
+#include <cstring>
+
 #include "common/shared_state.h"
+#include "common/system_paths.h"
 #include "res/resource.h"
 
 HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;
@@ -113,17 +116,40 @@ BOOL PaintPageBackground(HWND page, HDC dc, bool drawPanel, const char* title) {
     return TRUE;
 }
 
+namespace {
+// Plain ASCII text, `count` characters of it (its ends included), as wide characters.
+void Widen(WCHAR* out, const char* text, size_t count) {
+    for (size_t i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(text[i]);
+}
+}  // namespace
+
+// The wide dialog: a folder the user picks may be named with letters outside the ANSI code
+// page, which the A dialog would hand back as '?'.
 bool AskForSaveFile(HWND owner, char* path, const char* filter, const char* title,
                     const char* defaultExtension) {
-    OPENFILENAMEA dialog = {};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    size_t filterLength = 0;
+    while (filter[filterLength] || filter[filterLength + 1]) ++filterLength;
+    WCHAR wideFilter[256], wideTitle[128], wideExtension[8], widePath[MAX_PATH];
+    if (filterLength + 2 > 256 || std::strlen(title) + 1 > 128 ||
+        std::strlen(defaultExtension) + 1 > 8 || std::strlen(path) + 1 > MAX_PATH)
+        return false;
+    Widen(wideFilter, filter, filterLength + 2);
+    Widen(wideTitle, title, std::strlen(title) + 1);
+    Widen(wideExtension, defaultExtension, std::strlen(defaultExtension) + 1);
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH)) return false;
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
     dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter;
+    dialog.lpstrFilter = wideFilter;
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = 260;
-    dialog.lpstrTitle = title;
+    dialog.lpstrFile = widePath;
+    dialog.nMaxFile = MAX_PATH;
+    dialog.lpstrTitle = wideTitle;
     dialog.Flags = OFN_HIDEREADONLY;
-    dialog.lpstrDefExt = defaultExtension;
-    return GetSaveFileNameA(&dialog) != 0;
+    dialog.lpstrDefExt = wideExtension;
+    if (!GetSaveFileNameW(&dialog)) return false;
+    if (SavePathFromWide(widePath, path, MAX_PATH)) return true;
+    // A name the A calls can't reach: said as the failure to save it.
+    path[0] = 0;
+    return true;
 }

@@ -370,6 +370,11 @@ class UiDriver:
         return self.call("text", window, control)
 
     def set_text(self, window, control, text):
+        try:
+            text.encode("cp1252")
+        except UnicodeEncodeError:  # letters outside the code page go as they are
+            self.call("set_text_wide", window, control, text.encode("utf-16-le").hex())
+            return
         self.call("set_text", window, control, text)
 
     def enabled(self, window, control):

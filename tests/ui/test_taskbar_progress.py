@@ -57,8 +57,12 @@ def read_log(path):
 
 
 def states(log):
-    """The states in order, repeats merged."""
+    """The states in order, repeats merged. A "none" before the run's first state is the button
+    announced before the page has shown anything (a loaded machine's timing), not a state of
+    the run."""
     found = [line.split()[1] for line in log if line.startswith("state ")]
+    while found[:1] == ["none"] and len(found) > 1:
+        found.pop(0)
     return [x for i, x in enumerate(found) if i == 0 or found[i - 1] != x]
 
 

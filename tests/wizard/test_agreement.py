@@ -60,6 +60,14 @@ class SaveAgreement(unittest.TestCase):
             with open(target, "rb") as f:
                 self.assertEqual(f.read(), agreement_block())
 
+            # A folder named with letters outside the code page (a Polish user's documents).
+            folder = s.c_drive("\u0141ukasz \u017bak")
+            os.makedirs(folder)
+            self.save_as(s, screen, "C:\\\u0141ukasz \u017bak\\licence.rtf")
+            d.answer(d.wait_message_box("License file created"), "ok")
+            with open(os.path.join(folder, "licence.rtf"), "rb") as f:
+                self.assertEqual(f.read(), agreement_block())
+
             # Saving leaves the screen open; the agreement is still to be answered.
             self.assertTrue(d.exists(screen))
             d.click(screen, 1034)

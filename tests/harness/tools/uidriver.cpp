@@ -234,6 +234,18 @@ std::string Run(const std::vector<std::string>& f) {
         HWND c = control(1, 2);
         return c ? "ok " + Escape(WindowText(c)) : "err no control";
     }
+    if (command == "set_text_wide") {  // window, control id, hex of the UTF-16LE text
+        HWND c = control(1, 2);
+        if (!c) return "err no control";
+        std::vector<unsigned char> bytes = Unhex(arg(3));
+        std::wstring wide(bytes.size() / 2, L'\0');
+        for (size_t i = 0; i < wide.size(); ++i)
+            wide[i] = static_cast<wchar_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        DWORD_PTR ignored;
+        SendMessageTimeoutW(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wide.c_str()), SMTO_BLOCK,
+                            5000, &ignored);
+        return "ok";
+    }
     if (command == "set_text") {  // window, control id, text
         HWND c = control(1, 2);
         if (!c) return "err no control";
