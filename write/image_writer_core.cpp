@@ -242,7 +242,9 @@ WriterEnding Run(WriterRun& run) {
                   static_cast<unsigned>(disk.deviceNumber));
     run.disk = ops.openDisk(ops.context, diskPath);
     if (!run.disk) {
-        WithCause(run, kDriveErrorText, diskPath);
+        char what[64];
+        std::snprintf(what, sizeof what, "opening %s", diskPath);
+        WithCause(run, kDriveErrorText, what);
         ReleaseAll(run);
         return NothingWrittenEnding(run, run.text, WriterEnding::DiskNotOpened);
     }
