@@ -151,16 +151,16 @@ bool MoveTo(DeviceHandle device, int64_t offset) {
     return SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN) != 0;
 }
 
-// A transfer that failed (`called`: the call itself failed; otherwise it moved fewer bytes
-// than asked, without an error: the end of the disk).
+// A transfer that failed: the call itself (`callFailed`, with the system's code), or it moved
+// fewer bytes than asked without an error (the end of the disk).
 bool TransferFailed(void* context, const char* call, int64_t offset, uint32_t length,
-                    uint32_t moved, bool called) {
-    const DWORD error = called ? GetLastError() : kShortTransfer;
+                    uint32_t moved, bool callFailed) {
+    const DWORD error = callFailed ? GetLastError() : kShortTransfer;
     char what[96];
     std::snprintf(what, sizeof what, "%s of %lu bytes at offset %lld (%lu moved)", call,
                   static_cast<unsigned long>(length), static_cast<long long>(offset),
                   static_cast<unsigned long>(moved));
-    if (called) return Failed(context, what, error);
+    if (callFailed) return Failed(context, what, error);
     static_cast<PageLink*>(context)->error = error;
     LogEvent("%s ended short, without an error", what);
     return false;
@@ -169,19 +169,20 @@ bool TransferFailed(void* context, const char* call, int64_t offset, uint32_t le
 bool WriteAt(void* context, DeviceHandle device, int64_t offset, const void* data,
              uint32_t length) {
     DWORD written = 0;
-    const bool called = MoveTo(device, offset) &&
-                        WriteFile(H(device), data, length, &written, nullptr);
-    if (called && written == length) return true;
-    return TransferFailed(context, "WriteFile", offset, length, written, !called);
+    const bool succeeded = MoveTo(device, offset) &&
+                           WriteFile(H(device), data, length, &written, nullptr);
+    if (succeeded && written == length) return true;
+    return TransferFailed(context, "WriteFile", offset, length, written, !succeeded);
 }
 
 // Read through the same unbuffered handle the image was written with: what comes back is
 // what the device holds, not what the system cache remembers.
 bool ReadAt(void* context, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
     DWORD read = 0;
-    const bool called = MoveTo(device, offset) && ReadFile(H(device), data, length, &read, nullptr);
-    if (called && read == length) return true;
-    return TransferFailed(context, "ReadFile", offset, length, read, !called);
+    const bool succeeded =
+        MoveTo(device, offset) && ReadFile(H(device), data, length, &read, nullptr);
+    if (succeeded && read == length) return true;
+    return TransferFailed(context, "ReadFile", offset, length, read, !succeeded);
 }
 
 bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }

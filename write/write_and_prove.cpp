@@ -85,7 +85,8 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
         TransferFailed(run, "a write to the disk");
         return;
     }
-    const bool wiped = run.ops.writeAt(run.ops.context, run.volumes[0].handle, 0, data, kChunkSize);
+    const bool wiped =
+        run.ops.writeAt(run.ops.context, run.volumes[0].handle, 0, data, kChunkSize);
     Note(run, "the volume's first 64 KiB %s", wiped ? "wiped" : "could not be wiped");
     int64_t written = 0, verified = 0;
     bool readingBack = false;
