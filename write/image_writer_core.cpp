@@ -65,6 +65,16 @@ int Ask(const WriterRun& run, const char* text, const char* caption, unsigned st
     return run.ops.ask(run.ops.context, text, caption, style);
 }
 
+const char* WithCause(WriterRun& run, const char* text, const char* what) {
+    const uint32_t error = run.ops.lastError(run.ops.context);
+    char system[kDriveFaultTextSize / 2] = "";
+    if (ClassifyDriveError(error) == DriveFault::Other)
+        run.ops.errorText(run.ops.context, error, system, sizeof system);
+    Note(run, "%s failed (error %lu)", what, static_cast<unsigned long>(error));
+    DriveFaultText(run.text, sizeof run.text, text, error, system);
+    return run.text;
+}
+
 void ReleaseVolumes(WriterRun& run) {
     for (int i = run.volumeCount - 1; i >= 0; --i) {
         HeldVolume& volume = run.volumes[i];
@@ -80,10 +90,7 @@ void ReleaseImage(WriterRun& run) {
 }
 
 void ReleaseDisk(WriterRun& run) {
-    if (run.disk) {
-        run.ops.unlockVolume(run.ops.context, run.disk);
-        run.ops.closeDevice(run.ops.context, run.disk);
-    }
+    if (run.disk) run.ops.closeDevice(run.ops.context, run.disk);
     run.disk = nullptr;
 }
 
@@ -150,8 +157,8 @@ LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
         bool opened = false;
         bool locked = OpenLockDismount(run, run.shared.targetDrive, &opened);
         if (!opened) {
-            if (Ask(run, kOpenFailedText, kWriteErrorCaption, kBoxIconWarning | kBoxYesNo) !=
-                kAnswerYes)
+            if (Ask(run, WithCause(run, kOpenFailedText, "opening the volume"), kWriteErrorCaption,
+                    kBoxIconWarning | kBoxYesNo) != kAnswerYes)
                 return LockOutcome::Declined;
             if (Cancelled(run)) return LockOutcome::EarlyCancel;
             continue;
@@ -174,7 +181,8 @@ LockOutcome OpenAndLock(WriterRun& run, DiskId* disk) {
                  static_cast<unsigned long>(run.ops.milliseconds(run.ops.context) - started));
             return LockOutcome::Locked;
         }
-        int answer = Ask(run, kInUseText, kWriteErrorCaption, kBoxIconWarning | kBoxYesNo);
+        int answer = Ask(run, WithCause(run, kInUseText, "locking the disk's volumes"),
+                         kWriteErrorCaption, kBoxIconWarning | kBoxYesNo);
         ReleaseVolumes(run);
         if (answer != kAnswerYes) return LockOutcome::Declined;
         if (Cancelled(run)) return LockOutcome::EarlyCancel;
@@ -226,39 +234,38 @@ WriterEnding Run(WriterRun& run) {
         return DeclinedEnding(run, WriterEnding::NoBuffer);
     }
 
-    DeviceHandle volume = run.volumes[0].handle;
-    ops.lockVolume(ops.context, volume);
+    // The disk is opened and checked before the first byte of any volume is written, so that a
+    // disk that can't be opened, or isn't the chosen one, leaves the stick as it was. The
+    // volumes stay locked from the loop above; the disk handle takes no lock (it is no volume).
     char diskPath[40];
     std::snprintf(diskPath, sizeof diskPath, "\\\\.\\PHYSICALDRIVE%u",
                   static_cast<unsigned>(disk.deviceNumber));
     run.disk = ops.openDisk(ops.context, diskPath);
-    uint32_t sector = 0;
-    if (run.disk) {
-        // The last check before the first byte: the disk about to be written is the chosen one.
-        if (!ops.diskUnchanged(ops.context, run.disk)) {
-            Note(run, "%s no longer answers as the chosen drive's disk", diskPath);
-            ReleaseAll(run);
-            return NothingWrittenEnding(run, kDriveChangedFormat, letter,
-                                        WriterEnding::DriveChanged);
-        }
-        ops.lockVolume(ops.context, run.disk);
-        sector = ops.sectorSize(ops.context, run.disk);
+    if (!run.disk) {
+        char what[64];
+        std::snprintf(what, sizeof what, "opening %s", diskPath);
+        WithCause(run, kDriveErrorText, what);
+        ReleaseAll(run);
+        return NothingWrittenEnding(run, run.text, WriterEnding::DiskNotOpened);
     }
+    // The last check before the first byte: the disk about to be written is the chosen one.
+    if (!ops.diskUnchanged(ops.context, run.disk)) {
+        Note(run, "%s no longer answers as the chosen drive's disk", diskPath);
+        ReleaseAll(run);
+        return NothingWrittenEnding(run, kDriveChangedFormat, letter, WriterEnding::DriveChanged);
+    }
+    const uint32_t sector = ops.sectorSize(ops.context, run.disk);
+    Note(run, "%s opened, sector size %lu", diskPath, static_cast<unsigned long>(sector));
     // The last moment at which a cancel leaves the drive as it was: nothing is written yet.
     if (Cancelled(run)) {
         ReleaseAll(run);
         return EarlyCancelEnding(run, true);
     }
-    // Wipe the volume's boot sector and file-system header (the buffer is still all zero).
-    const bool wiped = ops.writeAt(ops.context, volume, 0, run.buffer, kChunkSize);
-    Note(run, "%s, sector size %lu; the volume's first 64 KiB %s", diskPath,
-         static_cast<unsigned long>(sector), wiped ? "wiped" : "could not be wiped");
 
-    // A disk that could not be opened fails at its first write, with the drive error. Only an
-    // image read back whole from the disk counts; the locks are held meanwhile.
+    // Only an image read back whole from the disk counts; the locks are held meanwhile.
     const ChunkPlan plan = MakeChunkPlan(imageSize, sector);
     WriteAndProve(run, plan);
-    if (!Cancelled(run) && run.disk) ops.refreshLayout(ops.context, run.disk);
+    if (!Cancelled(run)) ops.refreshLayout(ops.context, run.disk);
 
     ReleaseAll(run);
     return Cancelled(run) ? WriteCancelEnding(run) : SuccessEnding(run);

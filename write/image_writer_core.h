@@ -62,6 +62,11 @@ struct WriterOps {
     bool (*diskUnchanged)(void* context, DeviceHandle disk);
     // Tells the system that the disk's layout has changed, so that its new volumes appear.
     void (*refreshLayout)(void* context, DeviceHandle disk);
+    // The system error code of the open, lock, write or read above that failed last
+    // (kShortTransfer for a write or read that moved fewer bytes without an error), and the
+    // system's own text for a code (empty when it has none).
+    uint32_t (*lastError)(void* context);
+    void (*errorText)(void* context, uint32_t error, char* out, uint32_t size);
 
     // The image file.
     ImageHandle (*openImage)(void* context, const char* path);
@@ -109,8 +114,9 @@ enum class WriterEnding {
     NoBuffer,      // transfer buffer can't be allocated; nothing written; page closes, 2
     DiskNotFound,  // the volume's disk is unknown or disk 0; nothing written; page closes, 2
     DriveChanged,  // the letter is no longer the chosen drive; nothing written; page closes, 2
+    DiskNotOpened,  // the disk can't be opened; nothing written; page closes, 2
     TooSmall,      // the disk is known to be smaller than the image; nothing written; closes, 2
-    WriteCancel,   // user cancel, short read, write or verification failure; page closes, 2
+    WriteCancel,   // user cancel, short image, write, read or verification failure; closes, 2
     Success,       // the whole image is on the disk and read back; page closes, 0
 };
 

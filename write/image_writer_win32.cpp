@@ -16,6 +16,7 @@
 #include "common/shared_state.h"
 #include "drives/drive_identity.h"
 #include "ui/run_display.h"
+#include "write/drive_fault.h"
 #include "write/image_writer_core.h"
 
 static_assert(kBoxIconError == MB_ICONERROR, "style values");
@@ -26,9 +27,11 @@ static_assert(kAnswerOk == IDOK && kAnswerYes == IDYES && kAnswerNo == IDNO, "an
 
 namespace {
 
-// The page of this run, taken from RunPage once at the start.
+// The page of this run, taken from RunPage once at the start, and the code of the call that
+// failed last, kept for the box that tells the user why.
 struct PageLink {
     HWND page;
+    DWORD error;
 };
 
 // Nothing of a run reaches a page that has gone, nor a later one.
@@ -39,17 +42,27 @@ bool PageAlive(void* context) {
 
 HWND Page(void* context) { return static_cast<PageLink*>(context)->page; }
 
+// A failed call whose code the user is told: kept, then logged with the system's reason.
+bool Failed(void* context, const char* what, DWORD error) {
+    static_cast<PageLink*>(context)->error = error;
+    LogFailure(what, error);
+    return false;
+}
+
 HANDLE H(DeviceHandle device) { return static_cast<HANDLE>(device); }
 
-DeviceHandle OpenDevice(const char* path, DWORD access, DWORD flags) {
-    HANDLE handle = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
+HANDLE OpenDevice(const char* path, DWORD access, DWORD flags) {
+    return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       flags, nullptr);
+}
+
+// A volume or disk the run writes: a failure is kept and logged.
+DeviceHandle OpenForWriting(void* context, const char* path, DWORD flags) {
+    HANDLE handle = OpenDevice(path, GENERIC_READ | GENERIC_WRITE, flags);
     if (handle != INVALID_HANDLE_VALUE) return handle;
-    if (access != 0) {  // the scan of the other volumes opens without access, and may fail
-        char what[64];
-        std::snprintf(what, sizeof what, "CreateFileA %s", path);
-        LogFailure(what, GetLastError());
-    }
+    char what[64];
+    std::snprintf(what, sizeof what, "CreateFileA %s", path);
+    Failed(context, what, GetLastError());
     return nullptr;
 }
 
@@ -58,22 +71,14 @@ bool Control(DeviceHandle device, DWORD code) {
     return DeviceIoControl(H(device), code, nullptr, 0, nullptr, 0, &returned, nullptr) != 0;
 }
 
-// A control request whose failure matters to the run, logged with the system's reason.
-bool LoggedControl(DeviceHandle device, DWORD code, const char* name) {
-    if (Control(device, code)) return true;
-    LogFailure(name, GetLastError());
-    return false;
-}
-
 bool DeviceNumber(HANDLE handle, DiskId* disk) { return AskDeviceNumber(handle, disk); }
 
-DeviceHandle OpenVolume(void*, const char* path) {
-    return OpenDevice(path, GENERIC_READ | GENERIC_WRITE, 0);
+DeviceHandle OpenVolume(void* context, const char* path) {
+    return OpenForWriting(context, path, 0);
 }
 
-DeviceHandle OpenDisk(void*, const char* path) {
-    return OpenDevice(path, GENERIC_READ | GENERIC_WRITE,
-                      FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
+DeviceHandle OpenDisk(void* context, const char* path) {
+    return OpenForWriting(context, path, FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING);
 }
 
 // For the tests: TestRefuseLocks=n refuses the process's first n locks as Windows does while
@@ -88,12 +93,10 @@ bool LockRefusedForTest() {
     return true;
 }
 
-bool LockVolume(void*, DeviceHandle device) {
-    if (LockRefusedForTest()) {
-        LogFailure("FSCTL_LOCK_VOLUME", GetLastError());
-        return false;
-    }
-    return LoggedControl(device, FSCTL_LOCK_VOLUME, "FSCTL_LOCK_VOLUME");
+bool LockVolume(void* context, DeviceHandle device) {
+    if (LockRefusedForTest() || !Control(device, FSCTL_LOCK_VOLUME))
+        return Failed(context, "FSCTL_LOCK_VOLUME", GetLastError());
+    return true;
 }
 bool DismountVolume(void*, DeviceHandle device) { return Control(device, FSCTL_DISMOUNT_VOLUME); }
 void UnlockVolume(void*, DeviceHandle device) { Control(device, FSCTL_UNLOCK_VOLUME); }
@@ -115,13 +118,13 @@ int OtherVolumes(void*, DiskId disk, char exclude, char* letters) {
         if (!(present & (1u << i)) || letter == exclude) continue;
         char path[8];
         std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
-        DeviceHandle volume = OpenDevice(path, 0, 0);
-        if (!volume) continue;
+        HANDLE volume = OpenDevice(path, 0, 0);  // may fail: that letter is no volume of ours
+        if (volume == INVALID_HANDLE_VALUE) continue;
         DiskId other{};
-        if (DeviceNumber(H(volume), &other) && other.deviceType == disk.deviceType &&
+        if (DeviceNumber(volume, &other) && other.deviceType == disk.deviceType &&
             other.deviceNumber == disk.deviceNumber)
             letters[count++] = letter;
-        CloseHandle(H(volume));
+        CloseHandle(volume);
     }
     return count;
 }
@@ -143,36 +146,38 @@ bool MoveTo(DeviceHandle device, int64_t offset) {
     return SetFilePointerEx(H(device), position, nullptr, FILE_BEGIN) != 0;
 }
 
-// A failed transfer, with the system's reason (a short transfer has none).
-void LogTransferFailure(const char* call, int64_t offset, uint32_t length, uint32_t moved) {
-    const DWORD error = GetLastError();
+// A transfer that failed: the call itself (`callFailed`, with the system's code), or it moved
+// fewer bytes than asked without an error (the end of the disk).
+bool TransferFailed(void* context, const char* call, int64_t offset, uint32_t length,
+                    uint32_t moved, bool callFailed) {
+    const DWORD error = callFailed ? GetLastError() : kShortTransfer;
     char what[96];
     std::snprintf(what, sizeof what, "%s of %lu bytes at offset %lld (%lu moved)", call,
                   static_cast<unsigned long>(length), static_cast<long long>(offset),
                   static_cast<unsigned long>(moved));
-    LogFailure(what, error);
+    if (callFailed) return Failed(context, what, error);
+    static_cast<PageLink*>(context)->error = error;
+    LogEvent("%s ended short, without an error", what);
+    return false;
 }
 
-bool WriteAt(void*, DeviceHandle device, int64_t offset, const void* data, uint32_t length) {
-    if (!device) return false;
+bool WriteAt(void* context, DeviceHandle device, int64_t offset, const void* data,
+             uint32_t length) {
     DWORD written = 0;
-    if (MoveTo(device, offset) && WriteFile(H(device), data, length, &written, nullptr) &&
-        written == length)
-        return true;
-    LogTransferFailure("WriteFile", offset, length, written);
-    return false;
+    const bool succeeded = MoveTo(device, offset) &&
+                           WriteFile(H(device), data, length, &written, nullptr);
+    if (succeeded && written == length) return true;
+    return TransferFailed(context, "WriteFile", offset, length, written, !succeeded);
 }
 
 // Read through the same unbuffered handle the image was written with: what comes back is
 // what the device holds, not what the system cache remembers.
-bool ReadAt(void*, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
-    if (!device) return false;
+bool ReadAt(void* context, DeviceHandle device, int64_t offset, void* data, uint32_t length) {
     DWORD read = 0;
-    if (MoveTo(device, offset) && ReadFile(H(device), data, length, &read, nullptr) &&
-        read == length)
-        return true;
-    LogTransferFailure("ReadFile", offset, length, read);
-    return false;
+    const bool succeeded =
+        MoveTo(device, offset) && ReadFile(H(device), data, length, &read, nullptr);
+    if (succeeded && read == length) return true;
+    return TransferFailed(context, "ReadFile", offset, length, read, !succeeded);
 }
 
 bool DriveUnchanged(void*) { return SameChosenDrive(TargetIdentity, IdentifyDrive(TargetDrive)); }
@@ -182,6 +187,14 @@ bool DiskUnchanged(void*, DeviceHandle disk) { return SameChosenDisk(TargetIdent
 // The system reads the disk's new partition table, and the stick's volumes appear without
 // plugging it in again. Nothing depends on the answer.
 void RefreshLayout(void*, DeviceHandle disk) { Control(disk, IOCTL_DISK_UPDATE_PROPERTIES); }
+
+uint32_t LastError(void* context) { return static_cast<PageLink*>(context)->error; }
+
+void ErrorText(void*, uint32_t error, char* out, uint32_t size) {
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                        0, out, size, nullptr))
+        out[0] = 0;
+}
 
 ImageHandle OpenImage(void*, const char* path) {
     FILE* image = std::fopen(path, "rb");
@@ -268,14 +281,14 @@ uint32_t Milliseconds(void*) { return GetTickCount(); }
 }  // namespace
 
 bool ImageWriter() {
-    PageLink link{RunPage.load()};
-    WriterOps ops{&link,        OpenVolume,     LockVolume,    DismountVolume, UnlockVolume,
-                  CloseDevice,  QueryDisk,      OtherVolumes,  OpenDisk,       SectorSize,
-                  WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged, RefreshLayout,
-                  OpenImage,    ImageSize,      ReadImage,     RewindImage,    CloseImage,
-                  AllocBuffer,  FreeBuffer,     Ask,           SetStatus,      SetBarRange,
-                  ShowProgress, SetWizardState, ClosePage,     Pause,          Note,
-                  Milliseconds};
+    PageLink link{RunPage.load(), 0};
+    WriterOps ops{&link,        OpenVolume,     LockVolume,     DismountVolume, UnlockVolume,
+                  CloseDevice,  QueryDisk,      OtherVolumes,   OpenDisk,       SectorSize,
+                  WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
+                  LastError,    ErrorText,      OpenImage,      ImageSize,      ReadImage,
+                  RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,     Ask,
+                  SetStatus,    SetBarRange,    ShowProgress,   SetWizardState, ClosePage,
+                  Pause,        Note,           Milliseconds};
     WriterShared shared{TargetDrive,  ImagePath,   &CancelRequested,         &DownloadActive,
                         &WriteActive, TargetIdentity.lengthKnown, TargetIdentity.length};
     return RunImageWriter(ops, shared, nullptr);

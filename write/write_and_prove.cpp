@@ -1,19 +1,21 @@
-// The write itself: every chunk but the first written, all of them read back and compared,
-// then the first chunk written and read back.
+// The write itself: the disk's first chunk zeroed and the volume's start wiped, every chunk but
+// the first written, all of them read back and compared, then the first chunk written and read
+// back.
 #include <cstring>
 
 #include "write/writer_run.h"
 
 namespace {
 
-void WriteFailed(const WriterRun& run) {
-    Note(run, "a write to the disk failed");
-    if (!Cancelled(run)) Ask(run, kDriveErrorText, kDriveErrorCaption, kBoxIconError);
+// A write or a read of the disk failed: the drive error with its cause.
+void TransferFailed(WriterRun& run, const char* what) {
+    const char* text = WithCause(run, kDriveErrorText, what);
+    if (!Cancelled(run)) Ask(run, text, kDriveErrorCaption, kBoxIconError);
     run.shared.cancelRequested->store(1);
 }
 
 void VerifyFailed(const WriterRun& run) {
-    Note(run, "read-back: the disk does not give back what was written (or a read failed)");
+    Note(run, "read-back: the disk does not give back what was written");
     if (!Cancelled(run)) Ask(run, kVerifyFailedText, kDriveErrorCaption, kBoxIconError);
     run.shared.cancelRequested->store(1);
 }
@@ -33,13 +35,18 @@ bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
     return false;
 }
 
-// Reads back one chunk from the disk and compares it with what was written there.
+// Reads back one chunk from the disk and compares it with what was written there; a read that
+// fails is told with its cause, a difference as such.
 bool ChunkReadsBack(WriterRun& run, const ChunkPlan& plan, int64_t chunk,
                     const unsigned char* expected, unsigned char* found) {
-    const uint32_t length = ChunkLength(plan, chunk);
-    return run.ops.readAt(run.ops.context, run.disk, ChunkOffset(chunk), found,
-                          PaddedLength(plan, chunk)) &&
-           std::memcmp(expected, found, length) == 0;
+    if (!run.ops.readAt(run.ops.context, run.disk, ChunkOffset(chunk), found,
+                        PaddedLength(plan, chunk))) {
+        TransferFailed(run, "read-back: a read of the disk");
+        return false;
+    }
+    if (std::memcmp(expected, found, ChunkLength(plan, chunk)) == 0) return true;
+    VerifyFailed(run);
+    return false;
 }
 
 bool WriteChunk(WriterRun& run, const ChunkPlan& plan, int64_t chunk, unsigned char* data) {
@@ -63,17 +70,24 @@ bool BeginReadBack(WriterRun& run, unsigned char* scratch, uint32_t firstLength)
 // Writes and reads back the image in the order of StepAt: chunk 0 is read from the image
 // first and held until every other chunk has been written and proven. Until then the disk's
 // first chunk is zero, so a run that stops leaves no valid-looking table behind, and the system
-// never sees the new partition table in front of a partial image. A failed write shows the
-// drive error, a difference or a failed read the verification error; either stops the run.
+// never sees the new partition table in front of a partial image. A failed write or read shows
+// the drive error with its cause, a difference the verification error; either stops the run.
 void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
     unsigned char* held = run.buffer;                      // chunk 0 of the image
     unsigned char* data = run.buffer + kChunkSize;         // the chunk at hand
     unsigned char* found = run.buffer + 2 * kChunkSize;    // what the disk gives back
     if (!ReadChunk(run, held, ChunkLength(plan, 0))) return;
-    if (plan.chunkCount > 1 && !run.ops.writeAt(run.ops.context, run.disk, 0, data, kChunkSize)) {
-        WriteFailed(run);  // the data buffer is still all zero here
+    // The disk's first chunk is zeroed before anything else is written (the data buffer is
+    // still all zero here): a disk that refuses writes, such as one whose boot sector a guard
+    // program protects, is found before the volume has lost anything. Only then are the
+    // volume's boot sector and file-system header wiped.
+    if (!run.ops.writeAt(run.ops.context, run.disk, 0, data, kChunkSize)) {
+        TransferFailed(run, "a write to the disk");
         return;
     }
+    const bool wiped =
+        run.ops.writeAt(run.ops.context, run.volumes[0].handle, 0, data, kChunkSize);
+    Note(run, "the volume's first 64 KiB %s", wiped ? "wiped" : "could not be wiped");
     int64_t written = 0, verified = 0;
     bool readingBack = false;
     uint32_t phaseStart = run.ops.milliseconds(run.ops.context);
@@ -85,7 +99,7 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
         if (step.kind == StepKind::Write) {
             if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
             if (!WriteChunk(run, plan, step.chunk, chunk)) {
-                WriteFailed(run);
+                TransferFailed(run, "a write to the disk");
                 return;
             }
             if (step.chunk == 0) continue;  // shown with its read-back
@@ -103,10 +117,7 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
             }
         }
         if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
-        if (!ChunkReadsBack(run, plan, step.chunk, chunk, found)) {
-            VerifyFailed(run);
-            return;
-        }
+        if (!ChunkReadsBack(run, plan, step.chunk, chunk, found)) return;
         verified += length;
         ShowChunkProgress(run, verified, plan.imageSize, kVerifiedWord);
     }

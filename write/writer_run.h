@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "write/drive_fault.h"
 #include "write/image_writer_core.h"
 #include "write/write_plan.h"
 
@@ -22,7 +23,7 @@ struct WriterRun {
     DeviceHandle disk;
     ImageHandle image;
     unsigned char* buffer;  // three chunks: the held-back first chunk, the chunk at hand, the read-back
-    char text[512];
+    char text[kDriveFaultTextSize];
 };
 
 
@@ -33,6 +34,9 @@ void Note(const WriterRun& run, const char* format, ...) __attribute__((format(p
 void NotePhase(const WriterRun& run, const char* phase, int64_t bytes, uint32_t started);
 void ClearActivity(const WriterRun& run);
 int Ask(const WriterRun& run, const char* text, const char* caption, unsigned style);
+// `text` with the cause of the call that failed last below it, in run.text; the code goes to
+// the run log with `what` failed.
+const char* WithCause(WriterRun& run, const char* text, const char* what);
 
 // Each releases what it names once and forgets it.
 void ReleaseVolumes(WriterRun& run);
@@ -41,8 +45,8 @@ void ReleaseDisk(WriterRun& run);
 void ReleaseBuffer(WriterRun& run);
 void ReleaseAll(WriterRun& run);
 
-// Writes and reads back the image, chunk 0 last (write_and_prove.cpp). A failure or a cancel
-// leaves CancelRequested set.
+// Zeroes the disk's first chunk, wipes the volume's start, then writes and reads back the
+// image, chunk 0 last (write_and_prove.cpp). A failure or a cancel leaves CancelRequested set.
 void WriteAndProve(WriterRun& run, const ChunkPlan& plan);
 
 // The endings (writer_endings.cpp); each clears both activity flags before the page is told

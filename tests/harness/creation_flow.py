@@ -47,6 +47,23 @@ FOLDER_READ_ONLY = "The image can't be saved in the folder %s."
 def download_error(cause):
     """The "Download Error" text: the same first line for every failure, then its cause."""
     return DOWNLOAD_ERROR + "\n\n" + cause
+
+
+DRIVE_ERROR = "An error occurred writing the Halcyra image to your USB Drive."
+# The last line of a writer's failure box: the cause of the call that failed.
+DENIED = ("Windows refused access to the drive. Another program may be using it, or a security "
+          "program may block writing to drives: close that program or allow Halcyra Creator in "
+          "it, then try again.")
+GONE = ("The drive was removed or stopped answering. Plug it in again, straight into the "
+        "computer rather than through a hub, and choose it again.")
+FAULT = "The drive reported a fault: it may be failing. Please try another drive."
+NO_ROOM = ("The drive ended before the whole image was written: it is smaller than it reports. "
+           "Please use another drive.")
+
+
+def with_cause(text, cause):
+    """A writer's failure box: its text, an empty line, then the cause."""
+    return text + "\n\n" + cause
 SUCCESS = ("Halcyra has been successfully written to drive E:. Please insert the Halcyra USB "
            "Flash Drive into your computer and restart your computer to launch Halcyra. The "
            "Halcyra creator will close when ok is clicked.")
@@ -253,13 +270,16 @@ STICK_TOOL = os.path.join(SOURCE_DIR, "tests", "stick", "fake_stick.py")
 
 class FakeStick:
     """A stick served through FUSE (tests/stick/fake_stick.py) behind \\\\.\\PHYSICALDRIVE1 of
-    the session: it reports `size` bytes and may keep fewer, keep nothing or write slowly."""
+    the session: it reports `size` bytes and may keep fewer, keep nothing, write slowly, or
+    refuse every write past `fail_after` with the errno named `fail_errno`."""
 
-    def __init__(self, session, name, size, keep=0, forget=False, delay_ms=0, corrupt=-1):
+    def __init__(self, session, name, size, keep=0, forget=False, delay_ms=0, corrupt=-1,
+                 fail_after=-1, fail_errno="EIO"):
         self.session, self.size, self.corrupt = session, size, corrupt
         self.mount = session.path(name)
         self.options = ["--size", str(size), "--keep", str(keep), "--delay-ms", str(delay_ms),
-                        "--corrupt", str(corrupt)]
+                        "--corrupt", str(corrupt), "--fail-after", str(fail_after),
+                        "--fail-errno", fail_errno]
         if forget:
             self.options.append("--forget")
         self.process = None

@@ -16,11 +16,11 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import WineSession, wait_until  # noqa: E402
-from creation_flow import (BAR, CANCEL, CANCELLED, DRIVE_LIST, NO_DATA, PAGE,  # noqa: E402
-                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, download_error,
+from creation_flow import (BAR, CANCEL, CANCELLED, DENIED, DRIVE_LIST, FAULT,  # noqa: E402
+                           GONE, NO_DATA, NO_ROOM, PAGE, SUCCESS, WAIT_NOTICE_TEXT, FakeStick,
+                           ImageServer, add_target_drive, build_demo_image, download_error,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
-                           open_drive_page, run_log, watch)
+                           open_drive_page, run_log, watch, with_cause)
 
 CHUNK = 65536
 MIB = 1 << 20
@@ -62,6 +62,11 @@ SAME = "same"
 CANCEL_BOX = ("Cancelled", CANCELLED)
 SUCCESS_BOX = ("Operation Complete", SUCCESS)
 
+
+def refusing(errno_name):
+    """A stick that takes its first MiB, then refuses every write with that errno."""
+    return dict(size=16 * MIB, fail_after=MIB, fail_errno=errno_name)
+
 # The same stick, written twice in one session: a cancel during the write, then Create again.
 TWICE = [
     Row("no file system: write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX],
@@ -75,7 +80,7 @@ TWICE = [
 ROWS = [
     # The program refuses its first volume lock (TestRefuseLocks), so this row comes first.
     Row("volume in use, No", "normal", FAST, None, None,
-        [("Write Error", IN_USE, "no"), CANCEL_BOX], "untouched",
+        [("Write Error", with_cause(IN_USE, DENIED), "no"), CANCEL_BOX], "untouched",
         log=("FSCTL_LOCK_VOLUME failed: error 5 (", "ending: the user declined to retry",
              "page progress ended: stopped")),
     Row("just opened, Cancel Yes", "trickle", FAST, "open", "cancel", [CANCEL_BOX], "untouched"),
@@ -84,14 +89,32 @@ ROWS = [
     Row("pause before the lock, Cancel Yes", "normal", SLOW, "Creating", "cancel", [CANCEL_BOX],
         "untouched"),
     Row("volume can't be opened, Yes then No", "normal", FAST, "start", "novolume",
-        [("Write Error", OPEN_FAILED, "yes"), ("Write Error", OPEN_FAILED, "no"), CANCEL_BOX],
-        "untouched"),
+        [("Write Error", with_cause(OPEN_FAILED, DENIED), "yes"),
+         ("Write Error", with_cause(OPEN_FAILED, DENIED), "no"), CANCEL_BOX], "untouched"),
     Row("image gone before the write", "normal", FAST, "Creating", "empty",
         [("File Error", IMAGE_ERROR)], "untouched"),
     Row("write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX], "partial"),
     Row("write, close box Yes", "normal", SLOW, "Written", "close", [], "partial"),
     Row("disk smaller than the image", "normal", dict(size=2 * MIB), None, None,
-        [("Drive Error", WRITE_FAILED), CANCEL_BOX], "partial"),
+        [("Drive Error", with_cause(WRITE_FAILED, NO_ROOM)), CANCEL_BOX], "partial"),
+    # Writes refused as Wine maps the errno: EACCES 5, ENXIO 433, EIO 21, ENODEV 31.
+    Row("a guard program refuses the write", "normal", refusing("EACCES"), None, None,
+        [("Drive Error", with_cause(WRITE_FAILED, DENIED)), CANCEL_BOX], "partial",
+        log=("WriteFile of 65536 bytes at offset 1048576 (0 moved) failed: error 5 (",
+             "writer: a write to the disk failed (error 5)")),
+    Row("stick pulled out", "normal", refusing("ENXIO"), None, None,
+        [("Drive Error", with_cause(WRITE_FAILED, GONE)), CANCEL_BOX], "partial"),
+    Row("stick stops answering", "normal", refusing("EIO"), None, None,
+        [("Drive Error", with_cause(WRITE_FAILED, GONE)), CANCEL_BOX], "partial"),
+    Row("stick with a failing medium", "normal", refusing("ENODEV"), None, None,
+        [("Drive Error", with_cause(WRITE_FAILED, FAULT)), CANCEL_BOX], "partial"),
+    # The disk can't be opened (its device link is a directory), or its link dangles and Wine
+    # opens a stand-in that refuses the first write: either way the volume keeps every byte.
+    Row("disk can't be opened", "normal", FAST, "start", "nodisk",
+        [("Drive Error", with_cause(WRITE_FAILED, DENIED))], "untouched"),
+    Row("disk gone", "normal", FAST, "start", "gonedisk",
+        [("Drive Error", with_cause(WRITE_FAILED, "Bad device type (error 66).")), CANCEL_BOX],
+        "untouched"),
     Row("image truncated while written", "normal", SLOW, "Written", "truncate", [CANCEL_BOX],
         "partial"),
     Row("stick smaller than it reports", "normal", dict(size=16 * MIB, keep=MIB), None, None,
@@ -146,9 +169,11 @@ class RunEndings(unittest.TestCase):
                 f.truncate(len(IMAGE_BYTES) // 2)
         elif row.act == "empty":  # the image is emptied before the writer opens it
             open(downloaded_image(s), "wb").close()
-        elif row.act == "novolume":  # a device link to a directory can't be opened for writing
-            os.makedirs(s.path("not_a_volume"), exist_ok=True)
-            s.link_device("e::", s.path("not_a_volume"))
+        elif row.act in ("novolume", "nodisk"):  # a link to a directory can't be opened to write
+            os.makedirs(s.path("a_folder"), exist_ok=True)
+            s.link_device("e::" if row.act == "novolume" else "physicaldrive1", s.path("a_folder"))
+        elif row.act == "gonedisk":
+            s.link_device("physicaldrive1", s.path("nowhere"))
         elif row.act == "swap":  # another device (a block device) takes the letter
             other = s.path("other_stick.img")
             fill_file(other, 16 * MIB, b"\xcc")
@@ -194,6 +219,8 @@ class RunEndings(unittest.TestCase):
         logged = run_log(s)[log_start:]
         for fragment in row.log:
             self.assertIn(fragment, logged, "the run log")
+        if drive_page is None:  # a whole run: no lock is asked for twice, none fails
+            self.assertNotIn("FSCTL_LOCK_VOLUME failed", logged)
         # The volume is wiped only once the write has begun, and only its first 64 KiB.
         wiped = row.disk != "untouched"
         self.assertTrue(is_filled(volume, b"\0" if wiped else b"\xdd", 0, CHUNK))
@@ -244,8 +271,8 @@ class RunEndings(unittest.TestCase):
             # A stick whose writes take two minutes: the run's first chunk never comes back.
             with FakeStick(s, "stuck", size=16 * MIB, delay_ms=120000):
                 create_on(d, open_drive_page(d))
-                # The volume is wiped right before the first write to the disk.
-                wait_until(lambda: is_filled(volume, b"\0", 0, CHUNK), timeout=60,
+                # The disk is opened right before its first write.
+                wait_until(lambda: "PHYSICALDRIVE1 opened" in run_log(s), timeout=60,
                            message="the write begun")
                 time.sleep(1)
                 page = d.wait_window(PAGE, control=BAR)
@@ -264,8 +291,10 @@ class RunEndings(unittest.TestCase):
                 d.answer(box, "ok")
                 drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=10)
                 d.click(drive_page, DRIVE_PAGE_CANCEL)
-                # The program ends on its own, long before the write could have returned.
+                # The program ends on its own, long before the write could have returned; the
+                # disk never took its first write, so the volume keeps every byte.
                 self.assertEqual(program.wait(60), 0)
+                self.assertTrue(is_filled(volume, b"\xdd"), "the volume as it was")
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,7 +2,7 @@
 """A USB stick as the system sees it, served through FUSE as one file, "disk", in a folder:
 
     fake_stick.py MOUNTPOINT --size BYTES [--keep BYTES] [--forget] [--delay-ms MS] [--fill HEX]
-                  [--corrupt OFFSET]
+                  [--corrupt OFFSET] [--fail-after BYTES [--fail-errno NAME]]
 
 --size    the capacity the stick reports (the file's size); writes past it fail (ENOSPC)
 --keep    what it really stores: every offset past it wraps onto the start, as on a
@@ -14,6 +14,9 @@
 --fill    the byte the stick holds at the start (default ee)
 --corrupt the byte at this offset is stored but always reads back with its bits flipped, like a
           failing cell
+--fail-after  it takes the writes below this offset, then refuses every write that reaches it
+          with --fail-errno (EIO by default; EACCES, ENODEV, ENXIO...): a stick that a guard
+          program starts to refuse, that is pulled out or fails during the write
 
 Prints "READY" once mounted; runs until unmounted (fusermount -u / umount) or killed.
 Run it with /usr/bin/python3, which sees Debian's fusepy.
@@ -32,9 +35,10 @@ from fusepy import FUSE, FuseOSError, Operations
 
 
 class Stick(Operations):
-    def __init__(self, size, keep, forget, delay, fill, corrupt=-1):
+    def __init__(self, size, keep, forget, delay, fill, corrupt=-1, fail_after=-1,
+                 fail_errno=errno.EIO):
         self.size, self.keep, self.forget, self.delay = size, keep, forget, delay
-        self.corrupt = corrupt
+        self.corrupt, self.fail_after, self.fail_errno = corrupt, fail_after, fail_errno
         self.data = bytearray([fill]) * keep
         self.guard = threading.Lock()
         self.now = time.time()
@@ -93,6 +97,8 @@ class Stick(Operations):
     def write(self, path, data, offset, fh):
         if self.delay:
             self.wait()
+        if 0 <= self.fail_after < offset + len(data):
+            raise FuseOSError(self.fail_errno)
         if offset + len(data) > self.size:
             raise FuseOSError(errno.ENOSPC)
         if not self.forget:
@@ -120,9 +126,12 @@ def main():
     parser.add_argument("--delay-ms", type=float, default=0)
     parser.add_argument("--fill", default="ee")
     parser.add_argument("--corrupt", type=int, default=-1)
+    parser.add_argument("--fail-after", type=int, default=-1)
+    parser.add_argument("--fail-errno", default="EIO", choices=sorted(errno.errorcode.values()))
     args = parser.parse_args()
     stick = Stick(args.size, args.keep or args.size, args.forget, args.delay_ms / 1000.0,
-                  int(args.fill, 16), args.corrupt)
+                  int(args.fill, 16), args.corrupt, args.fail_after,
+                  getattr(errno, args.fail_errno))
     threading.Timer(0.5, lambda: (print("READY", flush=True))).start()
     FUSE(stick, args.mountpoint, foreground=True, nothreads=False, big_writes=True,
          max_write=131072, direct_io=True, intr=True)

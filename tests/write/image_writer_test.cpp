@@ -1,4 +1,5 @@
 // The writer's control flow against scripted volumes, disks, image file and user.
+#include "write/drive_fault.h"
 #include "write/image_writer_core.h"
 #include "write/write_plan.h"
 
@@ -50,6 +51,11 @@ struct Fake {
     int64_t readableBytes = -1;  // the image shrinks to this many bytes
     int failingDiskWrite = -1;   // index of the disk write that fails
     int failingDiskRead = -1;    // index of the disk read that fails
+    // The codes the scripted failures report; a short write moves fewer bytes without one.
+    uint32_t openError = 2, lockError = 5, writeError = 31, readError = 23;
+    bool shortWrite = false;
+    uint32_t lastError = 0xDEAD;  // what the last failed call reported
+    std::map<uint32_t, std::string> systemTexts;
     int64_t keptBytes = -1;      // a stick that keeps only this many bytes and wraps past them
     bool driveChanged = false;   // another drive has taken the letter
     bool diskChanged = false;    // the opened disk answers unlike the chosen one
@@ -114,9 +120,18 @@ bool Scripted(std::map<std::string, int>& failures, const std::string& path) {
     return false;
 }
 
+// A call that fails with `error`.
+bool Fails(void* c, uint32_t error) {
+    F(c).lastError = error;
+    return false;
+}
+
 DeviceHandle Open(void* c, const char* path, bool isDisk) {
     F(c).events.push_back(std::string("open ") + path);
-    if (!Scripted(F(c).openFailures, path)) return nullptr;
+    if (!Scripted(F(c).openFailures, path)) {
+        Fails(c, F(c).openError);
+        return nullptr;
+    }
     F(c).devices.push_back(FakeDevice{path, isDisk});
     return &F(c).devices.back();
 }
@@ -126,7 +141,7 @@ DeviceHandle OpenDisk(void* c, const char* path) { return Open(c, path, true); }
 bool LockVolume(void* c, DeviceHandle h) {
     F(c).events.push_back("lock " + D(h).path);
     ++D(h).lockAttempts;
-    if (!Scripted(F(c).lockFailures, D(h).path)) return false;
+    if (!Scripted(F(c).lockFailures, D(h).path)) return Fails(c, F(c).lockError);
     return D(h).locked = true;
 }
 bool DismountVolume(void* c, DeviceHandle h) {
@@ -184,7 +199,8 @@ bool WriteAt(void* c, DeviceHandle h, int64_t offset, const void* data, uint32_t
     uint64_t stamp = 0;
     std::memcpy(&stamp, data, sizeof stamp);
     f.diskWrites.push_back(DiskWrite{offset, length, stamp});
-    if (static_cast<int>(f.diskWrites.size()) - 1 == f.failingDiskWrite) return false;
+    if (static_cast<int>(f.diskWrites.size()) - 1 == f.failingDiskWrite)
+        return Fails(c, f.shortWrite ? kShortTransfer : f.writeError);
     if (f.virtualImage) {
         f.virtualStamps[offset] = stamp;
     } else {
@@ -202,7 +218,7 @@ bool ReadAt(void* c, DeviceHandle h, int64_t offset, void* data, uint32_t length
     uint32_t sector = f.sectorSize ? f.sectorSize : 512;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % sector, 0u) << "unaligned buffer";
     EXPECT_EQ(length % sector, 0u) << "length not whole sectors";
-    if (f.diskReads++ == f.failingDiskRead) return false;
+    if (f.diskReads++ == f.failingDiskRead) return Fails(c, f.readError);
     std::memset(data, 0, length);
     if (f.virtualImage) {
         uint64_t stamp = f.virtualStamps[offset];
@@ -226,6 +242,10 @@ bool DiskUnchanged(void* c, DeviceHandle h) {
 void RefreshLayout(void* c, DeviceHandle h) {
     F(c).events.push_back("refresh " + D(h).path);
     ++F(c).refreshes;
+}
+uint32_t LastError(void* c) { return F(c).lastError; }
+void ErrorText(void* c, uint32_t error, char* out, uint32_t size) {
+    std::snprintf(out, size, "%s", F(c).systemTexts[error].c_str());
 }
 
 ImageHandle OpenImage(void* c, const char* path) {
@@ -327,10 +347,10 @@ protected:
         return WriterOps{&f,           OpenVolume,     LockVolume,     DismountVolume, UnlockVolume,
                          CloseDevice,  QueryDisk,      OtherVolumes,   OpenDisk,       SectorSize,
                          WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
-                         OpenImage,    ImageSize,      ReadImage,      RewindImage,    CloseImage,
-                         AllocBuffer,  FreeBuffer,     Ask,            SetStatus,      SetBarRange,
-                         ShowProgress, SetWizardState, ClosePage,      Pause,          Note,
-                         Milliseconds};
+                         LastError,    ErrorText,      OpenImage,      ImageSize,      ReadImage,
+                         RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,     Ask,
+                         SetStatus,    SetBarRange,    ShowProgress,   SetWizardState, ClosePage,
+                         Pause,        Note,           Milliseconds};
     }
 
     bool Run(const WriterOps& ops) {
@@ -350,11 +370,13 @@ protected:
     void TearDown() override { CheckReleased(); }
 
     // Every path releases each handle, the image file and the buffer exactly once, and ends
-    // with both activity flags clear.
+    // with both activity flags clear. No handle is asked for a lock twice (a second lock of a
+    // locked volume fails), and the disk handle for none.
     void CheckReleased() {
         for (const FakeDevice& d : f.devices) {
             EXPECT_EQ(d.closes, 1) << d.path;
-            EXPECT_EQ(d.unlocks, d.isDisk || d.locked ? 1 : 0) << d.path;
+            EXPECT_EQ(d.unlocks, d.locked ? 1 : 0) << d.path;
+            EXPECT_EQ(d.lockAttempts, d.isDisk ? 0 : 1) << d.path;
         }
         EXPECT_EQ(f.imageCloseCount, f.imageOpenCount);
         EXPECT_EQ(f.freeCount, f.allocCount);
@@ -382,6 +404,13 @@ std::string WithLetter(const char* format) {
     char text[512];
     std::snprintf(text, sizeof text, format, 'E');
     return text;
+}
+
+// `text` with the cause of `error` below it, as the box shows it.
+std::string WithCause(const char* text, uint32_t error, const char* systemText = "") {
+    char out[kDriveFaultTextSize];
+    DriveFaultText(out, sizeof out, text, error, systemText);
+    return out;
 }
 
 // --- Chunk plan and progress figures -------------------------------------------------------
@@ -477,17 +506,18 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
     EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0, 65536, 131072, 196608, 0}));
     EXPECT_EQ(f.diskWrites[0].stamp, 0u);
     EXPECT_EQ(f.diskWrites[3].length, 1024u);
-    // The volume's first 64 KiB wiped once the disk has been opened and found to be the chosen
-    // one, and nothing else of it.
+    // The volume's first 64 KiB wiped once the disk has been opened, found to be the chosen
+    // one and has taken its first write, and nothing else of it.
     EXPECT_TRUE(std::all_of(f.volumeBytes.begin(), f.volumeBytes.begin() + kChunkSize, [](uint8_t b) { return b == 0; }));
     EXPECT_EQ(f.volumeBytes[kChunkSize], 0xAA);
     EXPECT_EQ(f.volumeWrites, 1);
-    EXPECT_LT(f.Index("check " + kDisk), f.Index("write " + kVolume + " @0"));
-    EXPECT_LT(f.Index("write " + kVolume + " @0"), f.Index("write " + kDisk + " @0"));
+    EXPECT_LT(f.Index("check " + kDisk), f.Index("write " + kDisk + " @0"));
+    EXPECT_LT(f.Index("write " + kDisk + " @0"), f.Index("write " + kVolume + " @0"));
+    EXPECT_LT(f.Index("write " + kVolume + " @0"), f.Index("write " + kDisk + " @65536"));
 
     ASSERT_EQ(f.devices.size(), 2u);  // the volume, then the disk it lies on
     EXPECT_EQ(f.devices[0].path, kVolume);
-    EXPECT_EQ(f.devices[0].lockAttempts, 2);
+    EXPECT_EQ(f.devices[0].lockAttempts, 1);
     EXPECT_EQ(f.devices[0].dismounts, 1);
     EXPECT_EQ(f.devices[1].path, kDisk);
     EXPECT_EQ(f.pauses, 1);
@@ -532,19 +562,20 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
     EXPECT_EQ(f.notes, (std::vector<std::string>{
                            "lock: 1 volume(s) of disk 3 locked in 250 ms",
                            "image: 197608 bytes",
-                           "\\\\.\\PHYSICALDRIVE3, sector size 0; the volume's first 64 KiB wiped",
+                           "\\\\.\\PHYSICALDRIVE3 opened, sector size 0",
+                           "the volume's first 64 KiB wiped",
                            "write: 132072 bytes in 250 ms (515.91 KB/s)",
                            "read-back, with chunk 0 written last: 197608 bytes in 250 ms (771.91 KB/s)",
                            "ending: success, the image is written and read back whole"}));
 }
 
 TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
-    // Exactly one chunk: no zeroing in front of it, one line at 100 %, the bar at 100.
+    // Exactly one chunk: the zeroed head, then the chunk; one line at 100 %, the bar at 100.
     f.SetImage(65536);
     f.sectorSize = 4096;
     EXPECT_TRUE(Run());
-    EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0}));
-    EXPECT_EQ(f.diskWrites[0].length, 65536u);
+    EXPECT_EQ(f.Offsets(), (std::vector<int64_t>{0, 0}));
+    EXPECT_EQ(f.diskWrites[1].length, 65536u);
     EXPECT_EQ(f.statuses, (std::vector<std::string>{kCreatingText, kVerifyingText,
                                                     "64.00 KB of 64.00 KB Verified (100%)"}));
     EXPECT_EQ(f.bars, (std::vector<int>{0, 0, 100}));
@@ -617,12 +648,14 @@ TEST_F(ImageWriterTest, EachYesOpensTheVolumeAnew) {
     EXPECT_EQ(f.Count("open " + kVolume), 4);
     EXPECT_EQ(f.pauses, 2);  // before each lock
     ASSERT_EQ(f.boxes.size(), 4u);
-    EXPECT_EQ(f.boxes[0].text, "Unable to open the USB drive. Would you like to try again?");
+    // Each question with the cause of the call that failed: the open's, then the lock's.
+    EXPECT_EQ(f.boxes[0].text,
+              WithCause("Unable to open the USB drive. Would you like to try again?", f.openError));
     EXPECT_EQ(f.boxes[0].caption, "Write Error");
     EXPECT_EQ(f.boxes[0].style, kBoxIconWarning | kBoxYesNo);
     EXPECT_EQ(f.boxes[2].text,
-              "USB Drive is in use - please ensure any files on this drive are closed. Would you "
-              "like to try again?");
+              WithCause("USB Drive is in use - please ensure any files on this drive are closed. "
+                        "Would you like to try again?", f.lockError));
     EXPECT_EQ(f.boxes[2].caption, "Write Error");
     EXPECT_EQ(f.boxes[2].style, kBoxIconWarning | kBoxYesNo);
 }
@@ -792,13 +825,14 @@ TEST_F(ImageWriterTest, ImageThatShrinksStopsWithoutAMessage) {
     EXPECT_EQ(f.statuses.back(), kCancelledText);
     ExpectClosedWithStop();
 
-    // Short from the start: the disk is not touched at all.
+    // Short from the start: neither the disk nor the volume is touched at all.
     Reset();
     f.SetImage(65536 * 2);
     f.readableBytes = 1000;
     EXPECT_FALSE(Run());
     EXPECT_EQ(ending, WriterEnding::WriteCancel);
     EXPECT_TRUE(f.diskWrites.empty());
+    EXPECT_EQ(f.volumeWrites, 0);
 }
 
 TEST_F(ImageWriterTest, WriteFailureShowsTheDriveErrorThenTheCancel) {
@@ -807,7 +841,8 @@ TEST_F(ImageWriterTest, WriteFailureShowsTheDriveErrorThenTheCancel) {
     EXPECT_FALSE(Run());
     EXPECT_EQ(ending, WriterEnding::WriteCancel);
     ASSERT_EQ(f.boxes.size(), 2u);
-    EXPECT_EQ(f.boxes[0].text, "An error occurred writing the Halcyra image to your USB Drive.");
+    EXPECT_EQ(f.boxes[0].text,
+              WithCause("An error occurred writing the Halcyra image to your USB Drive.", 31));
     EXPECT_EQ(f.boxes[0].caption, "Drive Error");
     EXPECT_EQ(f.boxes[0].style, kBoxIconError);
     EXPECT_EQ(f.boxes[1].caption, "Cancelled");
@@ -816,13 +851,19 @@ TEST_F(ImageWriterTest, WriteFailureShowsTheDriveErrorThenTheCancel) {
     EXPECT_EQ(f.cancel.load(), 1);
     ExpectClosedWithStop();
 
-    // A disk that could not be opened fails at its first write the same way.
+    // A disk that can't be opened: the drive error with its cause, and nothing is written, not
+    // even the volume's wipe; back to the drive page.
     Reset();
     f.SetImage(65536 * 2);
     f.openFailures[kDisk] = 1;
+    f.openError = 433;
     EXPECT_FALSE(Run());
-    EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Drive Error", "Cancelled"}));
-    EXPECT_EQ(f.Count("write to nothing"), 1);
+    EXPECT_EQ(ending, WriterEnding::DiskNotOpened);
+    EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Drive Error"}));
+    EXPECT_EQ(f.boxes[0].text, WithCause(kDriveErrorText, 433));
+    EXPECT_EQ(f.Count("write"), 0);
+    EXPECT_EQ(std::count(f.volumeBytes.begin(), f.volumeBytes.end(), 0xAA), 2 * kChunkSize);
+    ExpectClosedWithStop();
 }
 
 TEST_F(ImageWriterTest, WriteFailureWithACancelPendingShowsOnlyTheCancel) {
@@ -873,6 +914,43 @@ TEST_F(ImageWriterTest, CancelDuringTheWriteStopsAfterTheChunkInProgress) {
     ExpectClosedWithStop();
 }
 
+// --- What the user is told of a failed call --------------------------------------------------
+
+// The box of a failed write carries that call's own code, not an earlier one's; a disk that
+// refuses its first write leaves the volume as it was.
+TEST_F(ImageWriterTest, AFailedWriteIsToldWithItsOwnCause) {
+    struct Row {
+        const char* what;
+        int refusedLocks, failingWrite;
+        uint32_t error;
+        const char* systemText;
+    };
+    const Row rows[] = {
+        {"the disk refuses its first write", 0, 0, 19, ""},
+        {"a lock refused, Yes, then a chunk's write fails", 1, 2, 21, ""},
+        {"a chunk's write ends short", 0, 2, kShortTransfer, ""},
+        {"a code of no known cause", 0, 1, 50, "Not supported.\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (&row != rows) Reset();
+        f.SetImage(65536 * 4);
+        f.lockFailures[kVolume] = row.refusedLocks;
+        f.answers.assign(row.refusedLocks, kAnswerYes);
+        f.failingDiskWrite = row.failingWrite;
+        f.writeError = row.error;
+        f.shortWrite = row.error == kShortTransfer;
+        f.systemTexts[row.error] = row.systemText;
+        EXPECT_FALSE(Run());
+        ASSERT_GE(f.boxes.size(), 2u);  // the drive error, then the cancel
+        EXPECT_EQ(f.boxes.end()[-2].text, WithCause(kDriveErrorText, row.error, row.systemText));
+        EXPECT_EQ(f.notes.end()[-2],
+                  "a write to the disk failed (error " + std::to_string(row.error) + ")");
+        EXPECT_EQ(std::count(f.volumeBytes.begin(), f.volumeBytes.end(), 0xAA),
+                  row.failingWrite == 0 ? 2 * kChunkSize : kChunkSize);
+    }
+}
+
 // --- Read-back and the last checks before anything is written --------------------------------
 
 TEST_F(ImageWriterTest, OnlyAnImageReadBackWholeSucceeds) {
@@ -903,7 +981,9 @@ TEST_F(ImageWriterTest, OnlyAnImageReadBackWholeSucceeds) {
         EXPECT_FALSE(Run(ops));
         EXPECT_EQ(ending, WriterEnding::WriteCancel);
         ASSERT_EQ(f.Captions(), (std::vector<std::string>{"Drive Error", "Cancelled"}));
-        EXPECT_EQ(f.boxes[0].text, kVerifyFailedText);
+        // A difference is told as such; a read that fails, as the drive error with its cause.
+        EXPECT_EQ(f.boxes[0].text, row.failingRead < 0 ? std::string(kVerifyFailedText)
+                                                       : WithCause(kDriveErrorText, f.readError));
         EXPECT_EQ(f.boxes[0].style, kBoxIconError);
         EXPECT_EQ(f.statuses.back(), kCancelledText);
         ExpectClosedWithStop();

@@ -15,16 +15,16 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from creation_flow import FakeStick  # noqa: E402
-from harness import WineSession  # noqa: E402
+from creation_flow import DENIED, DRIVE_ERROR, NO_ROOM, FakeStick, with_cause  # noqa: E402
+from harness import WineSession, _unescape  # noqa: E402
 
 CHUNK = 65536
 PROBE = "writer_probe.exe"
 PROBE_PAGE = "Writer Probe"
 WM_APP = 0x8000
 CANCELLED = "The Halcyra creation process has been cancelled."
-OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
-DRIVE_ERROR = "An error occurred writing the Halcyra image to your USB Drive."
+# A volume refused for writing (immutable, or its link a directory): error 5.
+OPEN_FAILED = with_cause("Unable to open the USB drive. Would you like to try again?", DENIED)
 IMAGE_ERROR = "Error openning downloaded image - process can not continue"
 SUCCESS = ("Halcyra has been successfully written to drive E:. Please insert the Halcyra USB Flash "
            "Drive into your computer and restart your computer to launch Halcyra. The Halcyra "
@@ -43,7 +43,7 @@ def parse_report(out):
     for line in out.splitlines():
         parts = line.split("\t")
         if parts[0] == "box":
-            boxes.append(tuple(parts[1:6]))
+            boxes.append(tuple(parts[1:5]) + (_unescape(parts[5]),))
         elif len(parts) == 2:
             fields[parts[0]] = parts[1]
     return boxes, fields
@@ -227,7 +227,8 @@ class WriterUnderWine(unittest.TestCase):
                 boxes, report = rig.run("--drive", "E", "--image", image, answers="ok,ok")
             finally:
                 subprocess.run(["losetup", "-d", loop], check=False)
-            self.assertEqual(boxes, [("Drive Error", "error", "ok", "1", DRIVE_ERROR),
+            self.assertEqual(boxes, [("Drive Error", "error", "ok", "1",
+                                      with_cause(DRIVE_ERROR, NO_ROOM)),
                                      ("Cancelled", "information", "ok", "1", CANCELLED)])
             self.assertEqual(report["result"], "0")
             self.assertEqual(report["status"], CANCELLED)

@@ -12,12 +12,11 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import WineSession  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, PAGE, FakeStick,  # noqa: E402
-                           ImageServer, add_target_drive, build_demo_image, fill_file,
-                           open_progress_page, watch)
+from creation_flow import (CANCEL, CANCELLED, DRIVE_ERROR, DRIVE_LIST, NO_ROOM,  # noqa: E402
+                           PAGE, FakeStick, ImageServer, add_target_drive, build_demo_image,
+                           fill_file, open_progress_page, watch, with_cause)
 
 CHUNK = 65536
-DRIVE_ERROR = "An error occurred writing the Halcyra image to your USB Drive."
 DRIVE_PAGE_CANCEL = 4
 
 
@@ -78,7 +77,8 @@ class WriteEndings(unittest.TestCase):
             self.assertEqual(disk[CHUNK:], image[CHUNK:len(disk)])
 
         self.run_write("write-short", 4 << 20, 2 << 20, lambda d, page: None,
-                       [("Drive Error", DRIVE_ERROR), ("Cancelled", CANCELLED)], check)
+                       [("Drive Error", with_cause(DRIVE_ERROR, NO_ROOM)),
+                        ("Cancelled", CANCELLED)], check)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,8 @@
 // page's confirmed Cancel. Message boxes are answered from HALCYRA_PROBE_ANSWERS (a comma
 // list of yes/no/ok/cancel, in order); once it is used up they wait for the UI driver.
 // The report, one tab-separated line each, on standard output:
-//   box <caption> <icon> <buttons> <owned> <text>     for every message box, in order
+//   box <caption> <icon> <buttons> <owned> <text>     for every message box, in order (the text
+//                                                    with backslash, CR, LF and tab escaped)
 //   result <0|1>, status <text>, bar <pos>, range <low> <high>, wizard <state>,
 //   closed <none|posted|sent>, page <open|gone>, refused <n>,
 //   flags <download> <write> <cancel>, lines <n> (progress lines shown),
@@ -140,10 +141,19 @@ std::string BoxIcon(HWND box) {
     return "none";
 }
 
+// The box's text on one line: backslash, CR, LF and tab escaped, as the UI driver sends texts.
 std::string BoxText(HWND box) {
     char text[2048] = "";
     if (GetDlgItem(box, 0xFFFF)) GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    return text;
+    std::string out;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\\') out += "\\\\";
+        else if (*c == '\r') out += "\\r";
+        else if (*c == '\n') out += "\\n";
+        else if (*c == '\t') out += "\\t";
+        else out += *c;
+    }
+    return out;
 }
 
 int AnswerId(const std::string& answer) {
