@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "common/data_folder_files.h"
+#include "common/run_log.h"
 #include "common/shared_state.h"
 #include "download/download_request.h"
 #include "download/image_check.h"
+#include "download/kept_image.h"
 
 bool JoinPath(char* out, const char* folder, const char* name) {
     int length = snprintf(out, kImagePathSize, "%s%s", folder, name);
@@ -46,22 +48,35 @@ void RemoveDownloadFile(ProgressCallback* self) {
     self->downloadFile[0] = 0;
 }
 
-void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts) {
-    HANDLE file = CreateFileA(self->downloadFile, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
+HANDLE OpenDownloadFile(ProgressCallback* self, DownloadFacts* facts) {
+    HANDLE file = OpenDataFile(self->downloadFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN);
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailure("CreateFileA of the download, to be read alone", GetLastError());
+        return nullptr;
+    }
+    LARGE_INTEGER size{};
     uint8_t start[kImageCheckBytes];
     DWORD read = 0;
-    if ((low != INVALID_FILE_SIZE || GetLastError() == NO_ERROR) &&
-        ReadFile(file, start, sizeof start, &read, nullptr)) {
+    if (GetFileSizeEx(file, &size) && ReadFile(file, start, sizeof start, &read, nullptr)) {
         facts->fileFound = true;
-        facts->fileSize = (static_cast<uint64_t>(high) << 32) | low;
-        facts->verdict =
-            CheckImageStart(start, read, facts->fileSize, self->headers.contentType);
+        facts->fileSize = static_cast<uint64_t>(size.QuadPart);
+        facts->verdict = CheckImageStart(start, read, facts->fileSize, self->headers.contentType);
     }
-    CloseHandle(file);
+    return file;
+}
+
+void PlaceDownload(ProgressCallback* self) {
+    // The record describes the file it was written for, or nothing: it goes before the file is
+    // replaced.
+    RemoveImageRecord();
+    if (MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
+        strcpy(ImagePath, self->imageFile);
+        self->downloadFile[0] = 0;
+        return;
+    }
+    LogFailure("MoveFileExA of the download over the image file", GetLastError());
+    strcpy(ImagePath, self->downloadFile);
 }
 
 namespace {

@@ -75,6 +75,8 @@ struct ProgressCallback {
     ImageRecord record;
     bool askedETag;        // the request asked with the record's ETag (If-None-Match)
     bool reuse;
+    bool kept;             // the run writes the kept image (the headers showed it)
+    HANDLE download;       // a download that passed its check, open for the write
     uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
 };
 
@@ -96,8 +98,13 @@ DownloadCause FolderCause(DWORD error);
 // folder must take a file before anything is asked of the server.
 DownloadCause PrepareFiles(ProgressCallback* self);
 void RemoveDownloadFile(ProgressCallback* self);
-// The check of the finished download, from its file's length and first sector.
-void ReadDownloadFile(ProgressCallback* self, DownloadFacts* facts);
+// The finished download, opened once for its check (its length and first sector) and, when it
+// passes, for the whole write: for reading, and nobody else may write or delete it while it is
+// open. Null when it can't be opened.
+HANDLE OpenDownloadFile(ProgressCallback* self, DownloadFacts* facts);
+// After the write: the download replaces the image file (ImagePath names it), and the record of
+// the image it replaces goes.
+void PlaceDownload(ProgressCallback* self);
 
 // What the page shows of the download (download_display_win32.cpp).
 // A status line of the run, while its page is open.
@@ -106,10 +113,7 @@ void ShowWorkerStatus(const WorkerRun* run, const char* text);
 uint64_t ArrivedCount(const WorkerRun* run);
 
 // The kept image (kept_image_win32.cpp).
-// The image file now holds a download that passed the check: its record is written, with the
-// file's SHA-256, so that later runs can use it while the server still serves it.
-void KeepImage(ProgressCallback* self);
-enum class KeptCheck { Intact, Altered, Stopped };
-// The kept image is used only while its file still has the recorded length and SHA-256: it is
-// read once, with the bar, and a cancel stops the read as it stops a download.
-KeptCheck CheckKeptImage(ProgressCallback* self);
+// The image file holds a download that the stick now holds, proven: its record is written,
+// with the SHA-256 taken as it was written, so that later runs can use it while the server
+// still serves it.
+void KeepImage(ProgressCallback* self, const uint8_t digest[kSha256Size], uint64_t length);

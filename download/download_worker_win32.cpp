@@ -10,6 +10,7 @@
 
 #include "common/data_folder_files.h"
 #include "common/run_log.h"
+#include "common/sha256.h"
 #include "common/shared_state.h"
 #include "download/download_request.h"
 #include "download/kept_image.h"
@@ -29,9 +30,9 @@ enum class Fetched { Image, Kept, Failed, GivenUp };
 // The run claims the end of its download phase; GivenUp when the page took the run over first.
 bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading) == kGivenUp; }
 
-// One request: Image once the image file holds a download that passed the check (and its
-// record is written); Kept when the headers showed the kept image (nothing was fetched and
-// nothing touched); Failed with its cause; GivenUp when the page took the run over.
+// One request: Image once the run's download file holds a download that passed the check,
+// open in `download` for the write; Kept when the headers showed the kept image (nothing was
+// fetched and nothing touched); Failed with its cause; GivenUp when the page took the run over.
 Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     WorkerRun* run = self->run;
     *cause = PrepareFiles(self);
@@ -101,7 +102,7 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     facts.headers = &self->headers;
     facts.stoppedFor = self->stoppedFor;
     facts.received = ArrivedCount(run);
-    ReadDownloadFile(self, &facts);
+    HANDLE file = OpenDownloadFile(self, &facts);
     ULARGE_INTEGER folderFree;
     if (GetDiskFreeSpaceExA(self->folder, &folderFree, nullptr, nullptr))
         facts.folderFree = folderFree.QuadPart;
@@ -109,21 +110,12 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     LogEvent("download: file of %llu bytes, image check %s; outcome: %s",
              static_cast<unsigned long long>(facts.fileSize), ImageVerdictName(facts.verdict),
              DownloadCauseName(*cause));
-    if (*cause == DownloadCause::None) {
-        // The record describes the file it stands beside, or nothing: it goes before the
-        // file is replaced.
-        RemoveImageRecord();
-        if (!MoveFileExA(self->downloadFile, self->imageFile, MOVEFILE_REPLACE_EXISTING)) {
-            const DWORD error = GetLastError();
-            LogFailure("MoveFileExA of the download over the image file", error);
-            *cause = FolderCause(error);
-        }
-    }
-    if (*cause != DownloadCause::None) {
+    if (*cause != DownloadCause::None || !file) {
+        if (file) CloseHandle(file);
         RemoveDownloadFile(self);
         return Fetched::Failed;
     }
-    KeepImage(self);
+    self->download = file;
     return Fetched::Image;
 }
 
@@ -142,36 +134,16 @@ void ForgetRequest(ProgressCallback* self) {
     run->cacheFileKnown = 0;
 }
 
-// The run's image: the kept one when the server still serves it and its file is intact, else
-// a download. Image once ImagePath names it; Failed with its cause (a cancel leaves the cause
-// None); GivenUp when the page took the run over while it downloaded.
+// The run's image: the kept one when the server still serves it (`kept`), else a download,
+// open in `download`. Failed with its cause (a cancel leaves the cause None); GivenUp when the
+// page took the run over while it downloaded.
 Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
-    self->address = ImageAddressFrom(AdminSettings.imageAddress);
-    self->hashAvailable = Sha256Available();
-    // A kept image is only trusted where nobody but an administrator could have changed it.
-    self->reuseAllowed = DataFolderIsSecure();
-    Fetched fetched = Request(self, cause);
-    if (fetched == Fetched::Kept) {
-        switch (CheckKeptImage(self)) {
-        case KeptCheck::Intact:
-            fetched = Fetched::Image;
-            break;
-        case KeptCheck::Stopped:
-            return Downloaded::Failed;
-        case KeptCheck::Altered:
-            // A new request, downloaded whole: the kept file can no longer be trusted.
-            ForgetRequest(self);
-            self->reuseAllowed = false;
-            self->run->downloading = kDownloading;
-            if (RunPageIsOpen(self->run)) SetRunBarRange(self->run->page, kDownloadBarSteps);
-            ShowWorkerStatus(self->run, kDownloadingText);
-            fetched = Request(self, cause);
-            break;
-        }
-    }
-    switch (fetched) {
+    switch (Request(self, cause)) {
     case Fetched::Image:
+        self->kept = false;
+        return Downloaded::Image;
     case Fetched::Kept:
+        self->kept = true;
         strcpy(ImagePath, self->imageFile);
         return Downloaded::Image;
     case Fetched::Failed:
@@ -182,6 +154,94 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     return Downloaded::GivenUp;
 }
 
+// The kept image file, opened once for the whole write: for reading, and nobody else may write
+// or delete it while it is open. A link under its name is never opened. Null when it can't be
+// opened (another program holding it open for writing, say).
+HANDLE OpenKeptImage(ProgressCallback* self, uint64_t* length) {
+    HANDLE file = OpenDataFile(self->imageFile, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                               FILE_FLAG_SEQUENTIAL_SCAN);
+    LARGE_INTEGER size{};
+    if (file == INVALID_HANDLE_VALUE) {
+        LogFailure("CreateFileA of the image file, to be read alone", GetLastError());
+        return nullptr;
+    }
+    if (!GetFileSizeEx(file, &size)) size.QuadPart = 0;
+    *length = static_cast<uint64_t>(size.QuadPart);
+    return file;
+}
+
+// The kept image may be written when its file could be had alone, has the recorded length and
+// the record a SHA-256: the writer then compares that with the image's own as it writes it.
+bool UseKeptImage(ProgressCallback* self, HANDLE file, uint64_t length,
+                  uint8_t recorded[kSha256Size]) {
+    const char* why = nullptr;
+    if (!file) {
+        why = "its file can't be had alone (another program may hold it open)";
+    } else if (length != self->record.length) {
+        why = "its file has another length than the recorded one";
+    } else if (!Sha256FromText(self->record.sha256, recorded)) {
+        why = "its record holds no SHA-256";
+    }
+    if (why) {
+        LogEvent("kept image: %s; the image is downloaded", why);
+        return false;
+    }
+    char line[kKeptImageTextSize];
+    KeptImageText(line, sizeof line, self->record.downloaded);
+    ShowWorkerStatus(self->run, line);
+    LogEvent("kept image: written, and its SHA-256 compared with the record as it is written");
+    return true;
+}
+
+// The kept image can't be used: its record goes, and the run downloads the image whole.
+void DownloadAfterAll(ProgressCallback* self) {
+    RemoveImageRecord();
+    ForgetRequest(self);
+    self->reuseAllowed = false;
+    self->run->downloading = kDownloading;
+    if (RunPageIsOpen(self->run)) {
+        // Work still runs: the close question stays on, now for the download.
+        DownloadActive = 1;
+        WriteActive = 0;
+        SetRunBarRange(self->run->page, kDownloadBarSteps);
+    }
+    ShowWorkerStatus(self->run, kDownloadingText);
+}
+
+// Writes the run's image (without one, after a cancel, the writer reports the cancel). False
+// when the kept image turned out not to be the recorded one, or could not be had alone: the run
+// then downloads the image after all.
+bool WriteImage(ProgressCallback* self, bool haveImage) {
+    WriterImage image{};
+    uint64_t length = 0;
+    uint8_t recorded[kSha256Size];
+    const bool fresh = haveImage && !self->kept;
+    if (fresh) {
+        image.handle = self->download;
+        self->download = nullptr;
+    } else if (haveImage) {
+        image.handle = OpenKeptImage(self, &length);
+        if (!UseKeptImage(self, static_cast<HANDLE>(image.handle), length, recorded)) {
+            if (image.handle) CloseHandle(image.handle);
+            return false;
+        }
+        image.expectedSha256 = recorded;
+    }
+    const WriterEnding ending = ImageWriter(&image);
+    if (image.handle) {
+        LARGE_INTEGER size{};
+        if (GetFileSizeEx(image.handle, &size)) length = static_cast<uint64_t>(size.QuadPart);
+        CloseHandle(image.handle);
+    }
+    if (ending == WriterEnding::ImageAltered) return false;
+    if (fresh) {
+        // The download becomes the image file; it is kept for later runs once the stick holds
+        // it, proven.
+        PlaceDownload(self);
+        if (ending == WriterEnding::Success && image.hashed) KeepImage(self, image.sha256, length);
+    }
+    return true;
+}
 
 // Keeps the machine from sleeping while the run downloads and writes: a laptop that sleeps in
 // the middle of the write leaves a broken stick.
@@ -203,16 +263,27 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
     StayAwake awake;
 
     ShowWorkerStatus(run, kDownloadingText);
+    callback.address = ImageAddressFrom(AdminSettings.imageAddress);
+    callback.hashAvailable = Sha256Available();
+    // A kept image is only trusted where nobody but an administrator could have changed it.
+    callback.reuseAllowed = DataFolderIsSecure();
     DownloadCause cause = DownloadCause::None;
-    const Downloaded downloaded = Download(&callback, &cause);
-
-    // A page that has gone was closed by the user, and a download that the page took over
-    // has been reported by the page: the run ends here, without a word to any window and
-    // without touching the disk.
-    if (downloaded == Downloaded::GivenUp || !RunPageIsOpen(run)) return 0;
-    if (downloaded == Downloaded::Image || CancelRequested) {
-        ImageWriter();  // a cancel is reported by the writer's early cancel ending
-        return 0;
+    for (;;) {
+        const Downloaded downloaded = Download(&callback, &cause);
+        // A page that has gone was closed by the user, and a download that the page took over
+        // has been reported by the page: the run ends here, without a word to any window and
+        // without touching the disk.
+        if (downloaded == Downloaded::GivenUp || !RunPageIsOpen(run)) {
+            if (callback.download) {
+                CloseHandle(callback.download);
+                RemoveDownloadFile(&callback);
+            }
+            return 0;
+        }
+        if (downloaded != Downloaded::Image && !CancelRequested) break;
+        // A cancel is reported by the writer's early cancel ending.
+        if (WriteImage(&callback, downloaded == Downloaded::Image)) return 0;
+        DownloadAfterAll(&callback);
     }
     if (cause == DownloadCause::DiskTooSmall) {
         // Nobody waits for gigabytes to learn that they won't fit: the drive error of the

@@ -167,7 +167,16 @@ void KeptImageText(char* out, size_t size, const RecordDate& downloaded) {
              kMonths[month - 1], downloaded.year);
 }
 
-bool KeptImageIntact(const ImageRecord& record, uint64_t length, const char* sha256) {
-    return length == record.length && strcmp(sha256, record.sha256) == 0;
+bool Sha256FromText(const char* text, uint8_t digest[kSha256Size]) {
+    if (!text || strlen(text) != kSha256TextSize - 1) return false;
+    auto value = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    for (size_t i = 0; i < kSha256Size; ++i) {
+        const int high = value(text[2 * i]), low = value(text[2 * i + 1]);
+        if (high < 0 || low < 0) return false;
+        digest[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return true;
 }
 

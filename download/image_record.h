@@ -15,7 +15,6 @@ constexpr size_t kRecordTextSize = 8192;   // room for a whole record, the longe
 constexpr size_t kSha256Size = 32;
 constexpr size_t kSha256TextSize = 65;     // 64 hex digits and the end
 constexpr size_t kKeptImageTextSize = 96;  // "Using the image downloaded on ..."
-constexpr const char kCheckingDownloadText[] = "Checking the downloaded image...";
 
 struct RecordDate {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -81,10 +80,10 @@ bool ConditionalRequestHeader(char* out, size_t size, RecordState state,
 // The verdict's reason for the run log.
 const char* ReuseVerdictName(ReuseVerdict verdict);
 
-// "Using the image downloaded on 8 December 2026": the status line while the kept file is
-// checked.
+// "Using the image downloaded on 8 December 2026": the status line when the kept image is
+// about to be written.
 void KeptImageText(char* out, size_t size, const RecordDate& downloaded);
 
-// True when the kept file's length and SHA-256 (hex) are the recorded ones.
-bool KeptImageIntact(const ImageRecord& record, uint64_t length, const char* sha256);
+// The digest of 64 lower-case hex digits (as Sha256Text writes it); false for anything else.
+bool Sha256FromText(const char* text, uint8_t digest[kSha256Size]);
 

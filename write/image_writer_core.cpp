@@ -84,11 +84,6 @@ void ReleaseVolumes(WriterRun& run) {
     run.volumeCount = 0;
 }
 
-void ReleaseImage(WriterRun& run) {
-    if (run.image) run.ops.closeImage(run.ops.context, run.image);
-    run.image = nullptr;
-}
-
 void ReleaseDisk(WriterRun& run) {
     if (run.disk) run.ops.closeDevice(run.ops.context, run.disk);
     run.disk = nullptr;
@@ -99,8 +94,8 @@ void ReleaseBuffer(WriterRun& run) {
     run.buffer = nullptr;
 }
 
+// The image's handle is its caller's, which closes it.
 void ReleaseAll(WriterRun& run) {
-    ReleaseImage(run);
     ReleaseDisk(run);
     ReleaseBuffer(run);
     ReleaseVolumes(run);
@@ -212,7 +207,7 @@ WriterEnding Run(WriterRun& run) {
         break;
     }
 
-    run.image = ops.openImage(ops.context, run.shared.imagePath);
+    run.image = run.shared.image->handle;
     int64_t imageSize = run.image ? ops.imageSize(ops.context, run.image) : -1;
     Note(run, "image: %lld bytes", static_cast<long long>(imageSize));
     if (imageSize <= 0) {  // missing, unreadable or empty: there is nothing to write
@@ -264,10 +259,14 @@ WriterEnding Run(WriterRun& run) {
 
     // Only an image read back whole from the disk counts; the locks are held meanwhile.
     const ChunkPlan plan = MakeChunkPlan(imageSize, sector);
-    WriteAndProve(run, plan);
-    if (!Cancelled(run)) ops.refreshLayout(ops.context, run.disk);
+    const bool altered = !WriteAndProve(run, plan);
+    if (!altered && !Cancelled(run)) ops.refreshLayout(ops.context, run.disk);
 
     ReleaseAll(run);
+    if (altered) {
+        Note(run, "ending: the kept image is not the recorded one; its first chunk is not written");
+        return WriterEnding::ImageAltered;
+    }
     return Cancelled(run) ? WriteCancelEnding(run) : SuccessEnding(run);
 }
 

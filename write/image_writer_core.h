@@ -33,6 +33,8 @@ extern const char kVerifyFailedText[];
 extern const char kSuccessFormat[];       // with the drive letter
 extern const char kSuccessCaption[];
 
+constexpr uint32_t kImageDigestSize = 32;  // SHA-256
+
 // Handles are opaque to the writer; null means "not open".
 using DeviceHandle = void*;
 using ImageHandle = void*;
@@ -68,12 +70,15 @@ struct WriterOps {
     uint32_t (*lastError)(void* context);
     void (*errorText)(void* context, uint32_t error, char* out, uint32_t size);
 
-    // The image file.
-    ImageHandle (*openImage)(void* context, const char* path);
+    // The image file, through the handle its caller opened (WriterImage).
     int64_t (*imageSize)(void* context, ImageHandle image);  // -1 when unknown; rewinds
     uint32_t (*readImage)(void* context, ImageHandle image, void* data, uint32_t length);
     bool (*rewindImage)(void* context, ImageHandle image);
-    void (*closeImage)(void* context, ImageHandle image);
+    // The image's SHA-256, taken in the same pass as the write: begun before the first byte is
+    // read (false when the system has none), each piece in the image's order, and its end.
+    bool (*hashBegin)(void* context);
+    void (*hashAdd)(void* context, const void* data, uint32_t length);
+    bool (*hashEnd)(void* context, uint8_t digest[kImageDigestSize]);
 
     // The transfer buffer: zero-filled, aligned to `alignment` bytes.
     void* (*allocBuffer)(void* context, uint32_t size, uint32_t alignment);
@@ -95,10 +100,24 @@ struct WriterOps {
     uint32_t (*milliseconds)(void* context);
 };
 
+// The image the writer puts on the disk. Its caller opens the file once, for reading, with a
+// share mode that lets nobody else write or delete it, and that one handle serves the whole
+// run: the SHA-256 taken as the image is written, the write and the read-back read the same
+// bytes, whatever anyone does to the file's name meanwhile.
+struct WriterImage {
+    ImageHandle handle;  // null when the file could not be opened
+    // The recorded SHA-256 of a kept image; null for a download. The disk's first chunk is
+    // written only when the image's own SHA-256 is this one.
+    const uint8_t* expectedSha256;
+    // Out: the image's SHA-256, once it has been read whole (false where the system has none).
+    bool hashed;
+    uint8_t sha256[kImageDigestSize];
+};
+
 // The shared state the writer reads and changes.
 struct WriterShared {
     char targetDrive;
-    const char* imagePath;
+    WriterImage* image;
     std::atomic<uint8_t>* cancelRequested;
     std::atomic<uint8_t>* downloadActive;
     std::atomic<uint8_t>* writeActive;
@@ -116,6 +135,8 @@ enum class WriterEnding {
     DriveChanged,  // the letter is no longer the chosen drive; nothing written; page closes, 2
     DiskNotOpened,  // the disk can't be opened; nothing written; page closes, 2
     TooSmall,      // the disk is known to be smaller than the image; nothing written; closes, 2
+    ImageAltered,  // a kept image whose SHA-256 is not the recorded one: the disk got all but
+                   // its first chunk; no word to the user, the page stays open for a download
     WriteCancel,   // user cancel, short image, write, read or verification failure; closes, 2
     Success,       // the whole image is on the disk and read back; page closes, 0
 };

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "common/run_log.h"
+#include "common/sha256.h"
 #include "common/shared_state.h"
 #include "drives/drive_identity.h"
 #include "ui/run_display.h"
@@ -32,6 +33,7 @@ namespace {
 struct PageLink {
     HWND page;
     DWORD error;
+    Sha256Hash hash;  // the image's, taken as it is written
 };
 
 // Nothing of a run reaches a page that has gone, nor a later one.
@@ -196,29 +198,36 @@ void ErrorText(void*, uint32_t error, char* out, uint32_t size) {
         out[0] = 0;
 }
 
-ImageHandle OpenImage(void*, const char* path) {
-    FILE* image = std::fopen(path, "rb");
-    if (!image) LogEvent("the image file %s can't be opened: %s", path, std::strerror(errno));
-    return image;
-}
+HANDLE File(ImageHandle image) { return static_cast<HANDLE>(image); }
 
 int64_t ImageSize(void*, ImageHandle image) {
-    FILE* file = static_cast<FILE*>(image);
-    if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-    int64_t size = _ftelli64(file);
-    if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
-    return size;
+    LARGE_INTEGER size{}, zero{};
+    if (!GetFileSizeEx(File(image), &size) || !SetFilePointerEx(File(image), zero, nullptr, FILE_BEGIN))
+        return -1;
+    return size.QuadPart;
 }
 
 uint32_t ReadImage(void*, ImageHandle image, void* data, uint32_t length) {
-    return static_cast<uint32_t>(std::fread(data, 1, length, static_cast<FILE*>(image)));
+    DWORD read = 0;
+    if (!ReadFile(File(image), data, length, &read, nullptr))
+        LogFailure("ReadFile of the image file", GetLastError());
+    return read;
 }
 
 bool RewindImage(void*, ImageHandle image) {
-    return _fseeki64(static_cast<FILE*>(image), 0, SEEK_SET) == 0;
+    LARGE_INTEGER zero{};
+    return SetFilePointerEx(File(image), zero, nullptr, FILE_BEGIN) != 0;
 }
 
-void CloseImage(void*, ImageHandle image) { std::fclose(static_cast<FILE*>(image)); }
+bool HashBegin(void* context) { return Sha256Begin(&static_cast<PageLink*>(context)->hash); }
+
+void HashAdd(void* context, const void* data, uint32_t length) {
+    Sha256Add(&static_cast<PageLink*>(context)->hash, data, length);
+}
+
+bool HashEnd(void* context, uint8_t digest[kImageDigestSize]) {
+    return Sha256End(&static_cast<PageLink*>(context)->hash, digest);
+}
 
 // VirtualAlloc hands out zeroed pages on the 64 KiB allocation granularity, which satisfies
 // every sector alignment up to the chunk size.
@@ -280,16 +289,19 @@ uint32_t Milliseconds(void*) { return GetTickCount(); }
 
 }  // namespace
 
-bool ImageWriter() {
-    PageLink link{RunPage.load(), 0};
+WriterEnding ImageWriter(WriterImage* image) {
+    PageLink link{RunPage.load(), 0, {}};
     WriterOps ops{&link,        OpenVolume,     LockVolume,     DismountVolume, UnlockVolume,
                   CloseDevice,  QueryDisk,      OtherVolumes,   OpenDisk,       SectorSize,
                   WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
-                  LastError,    ErrorText,      OpenImage,      ImageSize,      ReadImage,
-                  RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,     Ask,
-                  SetStatus,    SetBarRange,    ShowProgress,   SetWizardState, ClosePage,
-                  Pause,        Note,           Milliseconds};
-    WriterShared shared{TargetDrive,  ImagePath,   &CancelRequested,         &DownloadActive,
+                  LastError,    ErrorText,      ImageSize,      ReadImage,      RewindImage,
+                  HashBegin,    HashAdd,        HashEnd,        AllocBuffer,    FreeBuffer,
+                  Ask,          SetStatus,      SetBarRange,    ShowProgress,   SetWizardState,
+                  ClosePage,    Pause,          Note,           Milliseconds};
+    WriterShared shared{TargetDrive,  image,       &CancelRequested,         &DownloadActive,
                         &WriteActive, TargetIdentity.lengthKnown, TargetIdentity.length};
-    return RunImageWriter(ops, shared, nullptr);
+    WriterEnding ending = WriterEnding::EarlyCancel;
+    RunImageWriter(ops, shared, &ending);
+    Sha256Release(&link.hash);  // a write that stopped early leaves its hash unfinished
+    return ending;
 }

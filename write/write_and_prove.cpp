@@ -26,6 +26,22 @@ void ShowChunkProgress(WriterRun& run, int64_t done, int64_t total, const char* 
     run.ops.showProgress(run.ops.context, run.text, BarPosition(done, total));
 }
 
+// The image's SHA-256 after the write has read it whole: kept in the run's WriterImage, and
+// compared with a kept image's record. False when a kept image is not the recorded one (or its
+// SHA-256 can't be had, so that it can't be shown to be).
+bool ImageIsTheRecordedOne(WriterRun& run, bool hashing) {
+    WriterImage& image = *run.shared.image;
+    image.hashed = hashing && run.ops.hashEnd(run.ops.context, image.sha256);
+    if (!image.expectedSha256) return true;
+    if (image.hashed && std::memcmp(image.sha256, image.expectedSha256, kImageDigestSize) == 0) {
+        Note(run, "kept image: its SHA-256 as written is the recorded one");
+        return true;
+    }
+    Note(run, "kept image: %s", image.hashed ? "its SHA-256 as written differs from the record"
+                                             : "its SHA-256 can't be taken");
+    return false;
+}
+
 bool ReadChunk(WriterRun& run, unsigned char* into, uint32_t length) {
     uint32_t got = run.ops.readImage(run.ops.context, run.image, into, length);
     if (got == length) return true;
@@ -72,18 +88,25 @@ bool BeginReadBack(WriterRun& run, unsigned char* scratch, uint32_t firstLength)
 // first chunk is zero, so a run that stops leaves no valid-looking table behind, and the system
 // never sees the new partition table in front of a partial image. A failed write or read shows
 // the drive error with its cause, a difference the verification error; either stops the run.
-void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
+//
+// The image is read once for the write, in its own order (chunk 0 first), and its SHA-256 taken
+// on the way; once every chunk has been read, and before the disk's first chunk is written, a
+// kept image must prove to be the recorded one.
+bool WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
     unsigned char* held = run.buffer;                      // chunk 0 of the image
     unsigned char* data = run.buffer + kChunkSize;         // the chunk at hand
     unsigned char* found = run.buffer + 2 * kChunkSize;    // what the disk gives back
-    if (!ReadChunk(run, held, ChunkLength(plan, 0))) return;
+    const bool hashing = run.ops.hashBegin(run.ops.context);
+    bool hashChecked = false;
+    if (!ReadChunk(run, held, ChunkLength(plan, 0))) return true;
+    if (hashing) run.ops.hashAdd(run.ops.context, held, ChunkLength(plan, 0));
     // The disk's first chunk is zeroed before anything else is written (the data buffer is
     // still all zero here): a disk that refuses writes, such as one whose boot sector a guard
     // program protects, is found before the volume has lost anything. Only then are the
     // volume's boot sector and file-system header wiped.
     if (!run.ops.writeAt(run.ops.context, run.disk, 0, data, kChunkSize)) {
         TransferFailed(run, "a write to the disk");
-        return;
+        return true;
     }
     const bool wiped =
         run.ops.writeAt(run.ops.context, run.volumes[0].handle, 0, data, kChunkSize);
@@ -92,15 +115,23 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
     bool readingBack = false;
     uint32_t phaseStart = run.ops.milliseconds(run.ops.context);
     for (int64_t index = 0; index < StepCount(plan); ++index) {
-        if (Cancelled(run)) return;  // a cancel takes effect after the step in progress
+        if (Cancelled(run)) return true;  // a cancel takes effect after the step in progress
         const WriteStep step = StepAt(plan, index);
         const uint32_t length = ChunkLength(plan, step.chunk);
         unsigned char* chunk = step.chunk == 0 ? held : data;
+        // Every chunk has been read for the write once the steps that read new ones are over.
+        if (!hashChecked && !(step.kind == StepKind::Write && step.chunk != 0)) {
+            hashChecked = true;
+            if (!ImageIsTheRecordedOne(run, hashing)) return false;
+        }
         if (step.kind == StepKind::Write) {
-            if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
+            if (step.chunk != 0) {
+                if (!ReadChunk(run, data, length)) return true;
+                if (hashing) run.ops.hashAdd(run.ops.context, data, length);
+            }
             if (!WriteChunk(run, plan, step.chunk, chunk)) {
                 TransferFailed(run, "a write to the disk");
-                return;
+                return true;
             }
             if (step.chunk == 0) continue;  // shown with its read-back
             written += length;
@@ -113,13 +144,14 @@ void WriteAndProve(WriterRun& run, const ChunkPlan& plan) {
             phaseStart = run.ops.milliseconds(run.ops.context);
             if (!BeginReadBack(run, data, ChunkLength(plan, 0))) {
                 if (!Cancelled(run)) VerifyFailed(run);
-                return;
+                return true;
             }
         }
-        if (step.chunk != 0 && !ReadChunk(run, data, length)) return;
-        if (!ChunkReadsBack(run, plan, step.chunk, chunk, found)) return;
+        if (step.chunk != 0 && !ReadChunk(run, data, length)) return true;
+        if (!ChunkReadsBack(run, plan, step.chunk, chunk, found)) return true;
         verified += length;
         ShowChunkProgress(run, verified, plan.imageSize, kVerifiedWord);
     }
     NotePhase(run, "read-back, with chunk 0 written last", verified, phaseStart);
+    return true;
 }

@@ -40,14 +40,15 @@ const char* WithCause(WriterRun& run, const char* text, const char* what);
 
 // Each releases what it names once and forgets it.
 void ReleaseVolumes(WriterRun& run);
-void ReleaseImage(WriterRun& run);
 void ReleaseDisk(WriterRun& run);
 void ReleaseBuffer(WriterRun& run);
 void ReleaseAll(WriterRun& run);
 
 // Zeroes the disk's first chunk, wipes the volume's start, then writes and reads back the
-// image, chunk 0 last (write_and_prove.cpp). A failure or a cancel leaves CancelRequested set.
-void WriteAndProve(WriterRun& run, const ChunkPlan& plan);
+// image, chunk 0 last (write_and_prove.cpp), taking the image's SHA-256 as it reads it for the
+// write. A failure or a cancel leaves CancelRequested set. False, with nothing more written,
+// when the image is a kept one whose SHA-256 is not the recorded one.
+bool WriteAndProve(WriterRun& run, const ChunkPlan& plan);
 
 // The endings (writer_endings.cpp); each clears both activity flags before the page is told
 // to close, and returns the ending it took.

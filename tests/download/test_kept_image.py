@@ -1,37 +1,35 @@
 """The image kept from the last download, through the real program: each run asks the server
 again and writes the kept image without a second transfer while the server still serves it
-(the server counts the image bodies it sends whole); a replaced image, a kept file altered by
-one byte and a server without ETag and Last-Modified are downloaded again. A cancel while the
-download is hashed and while the kept image is checked ends as a download's cancel: the
-Cancelled box, the drive selection page and nothing written. The rows run one after another
-in one prefix, each from the drive selection page the row before left or from a new start of
-the program, and each scenario ends with the image verified on the stick."""
+(the server counts the image bodies it sends whole); a replaced image and a server without ETag
+and Last-Modified are downloaded again. The kept image's SHA-256 is taken as it is written and
+must be the recorded one before the stick's first chunk is written: a kept file altered by one
+byte, held open for writing by another program, swapped while it is written, or planted with a
+forged record where a program of the user can write, never reaches the stick as the finished
+image; the server's image does. A download gets its record only once the stick holds it,
+proven. The rows run one after another in one prefix, each from the drive selection page the
+row before left or from a new start of the program."""
 
-import calendar
 import glob
 import hashlib
 import os
 import shutil
 import sys
 import tempfile
-import time
 import unittest
 from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from harness import SOURCE_DIR, WineSession  # noqa: E402
-from creation_flow import (CANCEL, CANCELLED, CHECKING, DRIVE_LIST, PAGE, SUCCESS,  # noqa: E402
-                           USING_KEPT, FakeStick, ImageServer, add_target_drive,
+from harness import REG_SZ, SETTINGS_KEY, WineSession  # noqa: E402
+from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, PAGE, SUCCESS,  # noqa: E402
+                           FakeStick, ImageServer, add_target_drive,
                            build_demo_image, create_on, downloaded_image, fill_file, kept_record,
                            message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
-SHOTS = os.environ.get("HALCYRA_SHOTS_DIR", os.path.join(SOURCE_DIR, "out", "screens"))
 WORK = tempfile.mkdtemp(prefix="halcyra-kept-")
 IMAGE = build_demo_image(os.path.join(WORK, "demo.img"))
 NEWER = build_demo_image(os.path.join(WORK, "newer.img"), 3 * MIB + 777)
-# Each hash pauses after every MiB, so that a row can act while it runs.
-SETTINGS = {"TestCheckPauseMs": 400}
+OTHER = build_demo_image(os.path.join(WORK, "other.img"), 5 * MIB + 555)
 
 
 def tearDownModule():
@@ -43,42 +41,50 @@ def contents(path):
         return f.read()
 
 
-def today():
-    now = time.localtime()
-    return "%d %s %d" % (now.tm_mday, calendar.month_name[now.tm_mon], now.tm_year)
-
-
-# A row: whether the program starts anew for it, the server's settings for it, what happens to
-# the kept image before it ("alter": one byte), the stick ("slow" and a new one, "same" as the
-# row before, "plain": the session's disk file, refilled), when the user cancels (a word of the
-# status line; None: the run goes to its end), whether the page says that it uses the kept
-# image, how many image bodies the server sends whole (None: not counted), what the stick then
-# holds (an image, or "unchanged" by the row), which image the record and the kept file then
-# describe (None: there is no record), and what the run log must say.
+# A row: whether the program starts anew for it, the server's settings for it, what another
+# program does to the kept image ("alter": one byte before the run; "hold": keeps it open for
+# writing through the run; "swap": writes and moves another image over it through the run;
+# "swap written": the same once the write has begun, with the kept file open for it;
+# "forge": plants another image with a record that fits it where a program of the user can
+# write), the stick ("slow" and a new one, "same" as the row before, "plain": the session's
+# disk file, refilled), when the user cancels (a word of the status line; None: the run goes to
+# its end), whether the run writes the kept image (None: either), how many image bodies the
+# server sends whole (None: not counted), the image the stick then holds (None: not looked at),
+# which image the record and the kept file then describe (None: there is no record), and what
+# the run log must say.
 Row = namedtuple("Row", "name start server before stick at kept bodies disk record log")
+KEPT = "kept image: written, and its SHA-256 compared with the record as it is written"
+PROVEN = "kept image: its SHA-256 as written is the recorded one"
 
 ROWS = [
-    Row("first run, Cancel while the download is hashed", True, {}, None, "slow", CHECKING,
-        False, 1, "unchanged", None,
-        ("kept image: no image is kept; the image is downloaded", "stopped (cancel or close)")),
-    Row("Create again: downloaded again, Cancel during the write", False, {}, None, "same",
-        "Written", False, 1, None, IMAGE, ("kept image: record written: ETag \"",)),
-    Row("Create again: the kept image, Cancel while it is checked", False, {}, None, "same",
-        USING_KEPT % "", True, 0, "unchanged", IMAGE,
+    Row("first run, Cancel during the write: no record", True, {}, None, "slow", "Written",
+        False, 1, None, None, ("kept image: no image is kept; the image is downloaded",)),
+    Row("Create again: downloaded again, the record once the stick is proven", False, {}, None,
+        "same", None, False, 1, IMAGE, IMAGE, ("kept image: record written: ETag \"",)),
+    Row("a new start: the kept image, Cancel during its write", True, {}, None, "slow",
+        "Written", True, 0, None, IMAGE,
         ("the server still serves the kept image (asked with If-None-Match); the transfer "
-         "stops at the headers", "stopped (cancel or close)")),
+         "stops at the headers",)),
     Row("Create again: the kept image is written", False, {}, None, "same", None, True, 0,
-        IMAGE, IMAGE, ("kept image: intact; it is written",)),
+        IMAGE, IMAGE, (PROVEN,)),
     Row("a second start for a second stick: the kept image", True, {}, None, "plain", None,
-        True, 0, IMAGE, IMAGE, ("kept image: intact; it is written",)),
+        True, 0, IMAGE, IMAGE, (PROVEN,)),
     Row("the kept image altered by one byte: downloaded again", True, {}, "alter", "plain",
         None, True, 1, IMAGE, IMAGE,
-        ("kept image: altered", "the record is removed and the image downloaded")),
+        ("kept image: its SHA-256 as written differs from the record",
+         "ending: the kept image is not the recorded one")),
+    Row("the kept image held open for writing by another program: downloaded again", True, {},
+        "hold", "plain", None, False, 1, IMAGE, IMAGE, ("its file can't be had alone",)),
+    Row("the kept image swapped while it is written: the server's image", True, {}, "swap",
+        "plain", None, None, None, IMAGE, IMAGE, ()),
+    Row("the kept image swapped once its write has begun: the kept image", True, {},
+        "swap written", "slow", None, True, 0, IMAGE, IMAGE, (PROVEN,)),
+    Row("another image and a fitting record where the user can write: ignored", True, {},
+        "forge", "plain", None, True, 0, IMAGE, IMAGE, (PROVEN,)),
     # Under Wine, urlmon still reads such a body to its end: its transfer is not counted.
     Row("a server that ignores If-None-Match: stopped at the headers", True,
         {"conditional": 0}, None, "plain", None, True, None, IMAGE, IMAGE,
-        ("download: response 200 OK", "the server still serves the kept image",
-         "kept image: intact; it is written")),
+        ("download: response 200 OK", "the server still serves the kept image", PROVEN)),
     Row("the server's image replaced: downloaded again", True, {"conditional": 1, "image": NEWER},
         None, "plain", None, False, 1, NEWER, NEWER, ("the server's image has changed",)),
     Row("a server without ETag and Last-Modified: downloaded again", True, {"validators": 0},
@@ -105,18 +111,48 @@ class KeptImage(unittest.TestCase):
         self.assertEqual(fields["Content-Length"], str(len(data)))
         self.assertEqual(fields["SHA-256"], hashlib.sha256(data).hexdigest())
 
-    def run_row(self, s, server, state, row):
-        """One row from the drive selection page (or from a new start); `state` carries the
-        program, its drive page, the stick and the session's disk from row to row."""
-        d = s.driver
-        if row.server:
-            server.control(**row.server)
+    def contend(self, s, row):
+        """What another program does to the kept image before and through the row; returns
+        what stops it once the run's last box is up."""
         if row.before == "alter":
             with open(downloaded_image(s), "r+b") as f:
                 f.seek(2 * MIB + 5)
                 byte = f.read(1)
                 f.seek(2 * MIB + 5)
                 f.write(bytes([byte[0] ^ 0x01]))
+        elif row.before == "forge":
+            # Where the program kept it once (the temporary folder) and the user's own registry:
+            # another image, with a record that would fit it.
+            record = kept_record(s).replace(hashlib.sha256(contents(IMAGE)).hexdigest(),
+                                            hashlib.sha256(contents(OTHER)).hexdigest())
+            record = record.replace("Content-Length: %d" % len(contents(IMAGE)),
+                                    "Content-Length: %d" % len(contents(OTHER)))
+            temp = s.c_drive("users", self.user, "Temp")
+            shutil.copy(OTHER, os.path.join(temp, "HalcyraImage.bin"))
+            with open(os.path.join(temp, "HalcyraImage.txt"), "w", newline="\r\n") as f:
+                f.write(record)
+            s.driver.reg_set("HKCU", SETTINGS_KEY, "KeptImage", REG_SZ, record.replace("\n", "\r\n"))
+        elif row.before in ("hold", "swap", "swap written"):
+            stop = s.path("stop-%s" % row.before.replace(" ", "-"))
+            kept = "C:\\ProgramData\\Halcyra Creator\\HalcyraImage.bin"
+            args = ["hold", kept, stop] if row.before == "hold" else \
+                ["swap", kept, "Z:" + OTHER.replace("/", "\\"), stop]
+            contender = s.start_tool("file_contender.exe", args)
+            self.assertIn(contender.process.stdout.readline().decode().strip(), ("held", "swapping"))
+
+            def stop_it():
+                open(stop, "w").close()
+                self.assertEqual(contender.wait(30), 0)
+                return contender.output().strip()
+            return stop_it
+        return lambda: ""
+
+    def run_row(self, s, server, state, row):
+        """One row from the drive selection page (or from a new start); `state` carries the
+        program, its drive page, the stick and the session's disk from row to row."""
+        d = s.driver
+        if row.server:
+            server.control(**row.server)
         if row.stick != "same":
             if state.get("stick"):
                 state.pop("stick").__exit__(None, None, None)
@@ -128,48 +164,53 @@ class KeptImage(unittest.TestCase):
                 s.link_device("physicaldrive1", state["disk"])
         stick = state["stick"].path if state.get("stick") else state["disk"]
         if row.start:
-            state["program"] = s.start_program(settings=dict(server.program_settings(), **SETTINGS))
+            state["program"] = s.start_program(settings=server.program_settings())
             state["drive_page"] = open_drive_page(d)
-        before = contents(stick)
+        stop_contender = self.contend(s, row) if row.before != "swap written" else None
         bodies, log_start = server.bodies(), len(run_log(s))
 
         page = create_on(d, state["drive_page"])
-
-        def shoot(sample):
-            if (sample["status"] or "").startswith(USING_KEPT % "") and not state.get("shot"):
-                state["shot"] = s.screenshot(os.path.join(SHOTS, "test_kept_image.png"))
-
-        samples = watch(d, page, lambda x: (row.at in (x["status"] or "")) if row.at
-                        else message_boxes(d), interval=0.02, timeout=120, on_sample=shoot)
+        if not stop_contender:
+            watch(d, page, lambda x: "Written" in (x["status"] or ""), interval=0.02, timeout=60)
+            stop_contender = self.contend(s, row)
+        watch(d, page, lambda x: (row.at in (x["status"] or "")) if row.at else message_boxes(d),
+              interval=0.02, timeout=120)
         if row.at:
             d.click(page, CANCEL)
             d.answer(d.wait_message_box("Are you sure?"), "yes")
             box, text = d.expect_message("Cancelled", timeout=30)
             self.assertEqual(text, CANCELLED)
+            contender_said = stop_contender()
             d.answer(box, "ok")
             state["drive_page"] = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
             self.assertEqual(message_boxes(d), [], "no further message")
         else:
             box, text = d.expect_message("Operation Complete", timeout=120)
             self.assertEqual(text, SUCCESS)
+            contender_said = stop_contender()
             d.answer(box, "ok")
             self.assertEqual(state.pop("program").wait(30), 0)
-        statuses = {x["status"] for x in samples}
-        self.assertEqual(USING_KEPT % today() in statuses, row.kept, sorted(filter(None, statuses)))
+        if row.before in ("swap", "swap written"):
+            sys.stderr.write("%s: the other program: %s\n" % (row.name, contender_said))
+            tries = int(contender_said.split()[-1])
+            self.assertGreater(tries, 1, "it kept at it through the run")
+            if row.before == "swap written":  # the file was open for the write all along
+                self.assertEqual(contender_said, "wrote 0 moved 0 tries %d" % tries)
+        logged = run_log(s)[log_start:]
+        if row.kept is not None:
+            self.assertEqual(KEPT in logged, row.kept, "the kept image written")
         if row.bodies is not None:
             self.assertEqual(server.bodies() - bodies, row.bodies, "image bodies sent")
-        if row.disk == "unchanged":
-            self.assertTrue(contents(stick) == before, "nothing written")
-        elif row.disk:
+        if row.disk:
             self.assertTrue(starts_with_file(stick, row.disk), "the image on the stick")
         self.assert_kept(s, row.record)
-        logged = run_log(s)[log_start:]
         for fragment in row.log:
             self.assertIn(fragment, logged, "the run log")
 
     def test_the_kept_image_is_written_while_the_server_still_serves_it(self):
         with WineSession("kept-image", accept_agreement=True) as s, ImageServer(IMAGE) as server:
             disk, _ = add_target_drive(s)
+            self.user = next(u for u in os.listdir(s.c_drive("users")) if u != "Public")
             state = {"disk": disk}
             try:
                 for index, row in enumerate(ROWS):

@@ -37,6 +37,20 @@ struct DiskWrite {
     uint64_t stamp;  // the first 8 bytes written
 };
 
+// A stand-in for the SHA-256: FNV-1a over the bytes in the order they come, four lanes.
+struct FakeHash {
+    uint64_t lanes[4] = {1, 2, 3, 4};
+    void Add(const uint8_t* data, size_t length) {
+        for (size_t i = 0; i < length; ++i)
+            for (uint64_t& lane : lanes) lane = (lane ^ data[i]) * 1099511628211ull;
+    }
+};
+std::vector<uint8_t> Digest(const FakeHash& hash) {
+    std::vector<uint8_t> digest(kImageDigestSize);
+    std::memcpy(digest.data(), hash.lanes, kImageDigestSize);
+    return digest;
+}
+
 // One scripted run: what the devices, the image and the user do, and what the writer did.
 struct Fake {
     std::map<std::string, int> openFailures;  // path -> opens that fail before one works
@@ -80,11 +94,14 @@ struct Fake {
     std::vector<DiskWrite> diskWrites;
     std::vector<uint8_t> diskBytes;
     std::vector<uint8_t> volumeBytes = std::vector<uint8_t>(2 * kChunkSize, 0xAA);
-    int imageOpenCount = 0, imageCloseCount = 0, allocCount = 0, freeCount = 0;
+    int allocCount = 0, freeCount = 0;
     int64_t readPosition = 0;
     std::vector<unsigned char> bufferStore;
     uint32_t alignment = 0;
     std::atomic<uint8_t> cancel{0}, download{1}, write{0};
+    bool hashWorks = true;
+    FakeHash hash;
+    std::vector<uint8_t> expected;  // a kept image's recorded digest (empty: a download)
 
     void SetImage(int64_t size) {
         imageSize = size;
@@ -248,12 +265,6 @@ void ErrorText(void* c, uint32_t error, char* out, uint32_t size) {
     std::snprintf(out, size, "%s", F(c).systemTexts[error].c_str());
 }
 
-ImageHandle OpenImage(void* c, const char* path) {
-    F(c).events.push_back(std::string("open image ") + path);
-    if (!F(c).imageOpens) return nullptr;
-    ++F(c).imageOpenCount;
-    return &F(c).image;
-}
 int64_t ImageSize(void* c, ImageHandle) { return F(c).imageSize; }
 
 uint32_t ReadImage(void* c, ImageHandle, void* data, uint32_t length) {
@@ -275,7 +286,20 @@ bool RewindImage(void* c, ImageHandle) {
     F(c).readPosition = 0;
     return true;
 }
-void CloseImage(void* c, ImageHandle) { ++F(c).imageCloseCount; }
+
+bool HashBegin(void* c) {
+    F(c).events.push_back("hash begin");
+    F(c).hash = FakeHash{};
+    return F(c).hashWorks;
+}
+void HashAdd(void* c, const void* data, uint32_t length) {
+    F(c).hash.Add(static_cast<const uint8_t*>(data), length);
+}
+bool HashEnd(void* c, uint8_t digest[kImageDigestSize]) {
+    F(c).events.push_back("hash end");
+    std::memcpy(digest, Digest(F(c).hash).data(), kImageDigestSize);
+    return F(c).hashWorks;
+}
 
 void* AllocBuffer(void* c, uint32_t size, uint32_t alignment) {
     Fake& f = F(c);
@@ -342,20 +366,23 @@ class ImageWriterTest : public ::testing::Test {
 protected:
     Fake f;
     WriterEnding ending = WriterEnding::Success;
+    WriterImage image{};
 
     WriterOps Ops() {
         return WriterOps{&f,           OpenVolume,     LockVolume,     DismountVolume, UnlockVolume,
                          CloseDevice,  QueryDisk,      OtherVolumes,   OpenDisk,       SectorSize,
                          WriteAt,      ReadAt,         DriveUnchanged, DiskUnchanged,  RefreshLayout,
-                         LastError,    ErrorText,      OpenImage,      ImageSize,      ReadImage,
-                         RewindImage,  CloseImage,     AllocBuffer,    FreeBuffer,     Ask,
-                         SetStatus,    SetBarRange,    ShowProgress,   SetWizardState, ClosePage,
-                         Pause,        Note,           Milliseconds};
+                         LastError,    ErrorText,      ImageSize,      ReadImage,      RewindImage,
+                         HashBegin,    HashAdd,        HashEnd,        AllocBuffer,    FreeBuffer,
+                         Ask,          SetStatus,      SetBarRange,    ShowProgress,   SetWizardState,
+                         ClosePage,    Pause,          Note,           Milliseconds};
     }
 
     bool Run(const WriterOps& ops) {
-        WriterShared shared{'E',      "C:\\temp\\halcyra.bin", &f.cancel,  &f.download,
-                            &f.write, f.lengthKnown,         f.diskLength};
+        image = WriterImage{f.imageOpens ? &f.image : nullptr,
+                            f.expected.empty() ? nullptr : f.expected.data(), false, {}};
+        WriterShared shared{'E', &image, &f.cancel, &f.download, &f.write, f.lengthKnown,
+                            f.diskLength};
         return RunImageWriter(ops, shared, &ending);
     }
     bool Run() { return Run(Ops()); }
@@ -378,7 +405,6 @@ protected:
             EXPECT_EQ(d.unlocks, d.locked ? 1 : 0) << d.path;
             EXPECT_EQ(d.lockAttempts, d.isDisk ? 0 : 1) << d.path;
         }
-        EXPECT_EQ(f.imageCloseCount, f.imageOpenCount);
         EXPECT_EQ(f.freeCount, f.allocCount);
         EXPECT_EQ(f.write.load(), 0);
         EXPECT_EQ(f.download.load(), 0);
@@ -569,6 +595,61 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
                            "ending: success, the image is written and read back whole"}));
 }
 
+// The image's digest as the writer takes it, over the image in its own order.
+std::vector<uint8_t> DigestOf(const std::vector<uint8_t>& image) {
+    FakeHash hash;
+    hash.Add(image.data(), image.size());
+    return Digest(hash);
+}
+
+TEST_F(ImageWriterTest, TheImagesDigestIsTakenInTheWriteAndAKeptImageMustMatchItsRecord) {
+    struct Row {
+        const char* name;
+        int64_t size;
+        int expected;  // 0: a download (no record), 1: the record matches, 2: it differs
+        bool hashWorks;
+        bool succeeds;
+    } rows[] = {
+        {"a download: its digest for the record", 3 * 65536 + 1000, 0, true, true},
+        {"a download where the system has no SHA-256", 3 * 65536 + 1000, 0, false, true},
+        {"the kept image is the recorded one", 3 * 65536 + 1000, 1, true, true},
+        {"the kept image was altered", 3 * 65536 + 1000, 2, true, false},
+        {"one chunk, altered", 1000, 2, true, false},
+        {"a kept image the system can't hash", 1000, 1, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (&row != rows) Reset();
+        f.SetImage(row.size);
+        f.hashWorks = row.hashWorks;
+        if (row.expected) f.expected = DigestOf(f.image);
+        if (row.expected == 2) f.expected[5] ^= 1;
+        EXPECT_EQ(Run(), row.succeeds);
+        // One read of the image for the write and its digest; the read-back reads it again.
+        EXPECT_EQ(f.Count("hash begin"), 1);
+        EXPECT_EQ(image.hashed, row.hashWorks);
+        if (row.hashWorks) {
+            EXPECT_EQ(std::vector<uint8_t>(image.sha256, image.sha256 + 32), DigestOf(f.image));
+        }
+        if (row.succeeds) {
+            EXPECT_EQ(ending, WriterEnding::Success);
+            EXPECT_TRUE(std::equal(f.image.begin(), f.image.end(), f.diskBytes.begin()));
+            continue;
+        }
+        // Not the recorded image: the disk's first chunk stays zero, nothing is read back, and
+        // the page is neither told nor closed: the run goes on with a download.
+        EXPECT_EQ(ending, WriterEnding::ImageAltered);
+        EXPECT_TRUE(std::all_of(f.diskBytes.begin(), f.diskBytes.begin() + std::min<int64_t>(row.size, 65536),
+                                [](uint8_t b) { return b == 0; }));
+        EXPECT_EQ(f.Count("read disk"), 0);
+        EXPECT_TRUE(f.boxes.empty());
+        EXPECT_TRUE(f.pageCloses.empty());
+        EXPECT_TRUE(f.states.empty());
+        f.write = 0;  // the run's worker clears it when it goes on
+        f.download = 0;
+    }
+}
+
 TEST_F(ImageWriterTest, ChunkSizesAndSectorPadding) {
     // Exactly one chunk: the zeroed head, then the chunk; one line at 100 %, the bar at 100.
     f.SetImage(65536);
@@ -722,7 +803,7 @@ TEST_F(ImageWriterTest, AnotherVolumeOfTheDiskInUseAsksLikeTheChosenOne) {
     EXPECT_FALSE(Run());
     EXPECT_EQ(ending, WriterEnding::Declined);
     EXPECT_EQ(f.Count("write"), 0);
-    EXPECT_EQ(f.Count("open image"), 0);
+    EXPECT_EQ(f.Count("read @"), 0);
 }
 
 // --- Device number ---------------------------------------------------------------------------
@@ -738,7 +819,7 @@ TEST_F(ImageWriterTest, DiskZeroOrAnUnknownDiskGetsNothingWrittenAnywhere) {
         EXPECT_EQ(ending, WriterEnding::DiskNotFound);
         EXPECT_EQ(f.Count("write"), 0);  // no image byte, and no wipe either
         EXPECT_EQ(f.Count("open \\\\.\\PHYSICALDRIVE"), 0);
-        EXPECT_EQ(f.Count("open image"), 0);
+        EXPECT_EQ(f.Count("read @"), 0);
         ASSERT_EQ(f.boxes.size(), 1u);
         EXPECT_EQ(f.boxes[0].text, WithLetter(kDiskNotFoundFormat));
         EXPECT_NE(f.boxes[0].text.find("nothing has been written"), std::string::npos);
@@ -793,7 +874,6 @@ TEST_F(ImageWriterTest, BufferThatCannotBeAllocatedEndsAsCancelled) {
     EXPECT_EQ(f.Captions(), (std::vector<std::string>{"Cancelled"}));
     ExpectClosedWithStop();
     EXPECT_EQ(f.Count("write"), 0);
-    EXPECT_EQ(f.imageCloseCount, 1);
 
     // With a cancel pending it is the early cancel ending.
     Reset();

@@ -198,7 +198,13 @@ LRESULT CALLBACK BoxWatch(int code, WPARAM wParam, LPARAM lParam) {
 DWORD WINAPI WriterThread(void*) {
     BoxHook = SetWindowsHookExA(WH_CBT, BoxWatch, nullptr, GetCurrentThreadId());
     StartTick = GetTickCount();
-    WriterResult = ImageWriter();
+    // The image opened once, as the program's worker opens it.
+    WriterImage image{};
+    HANDLE file = CreateFileA(ImagePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file != INVALID_HANDLE_VALUE) image.handle = file;
+    WriterResult = ImageWriter(&image) == WriterEnding::Success;
+    if (image.handle) CloseHandle(file);
     EndTick = GetTickCount();
     UnhookWindowsHookEx(BoxHook);
     PostThreadMessageA(MainThread, kDoneMessage, 0, 0);
