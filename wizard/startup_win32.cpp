@@ -8,6 +8,7 @@
 #include "common/run_log.h"
 #include "common/settings.h"
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "download/download_worker.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
@@ -65,6 +66,7 @@ void RunPageLoop() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    NarrowLibrarySearch();
     InitCommonControls();
     if (!AllocateSharedBuffers()) {
         MessageBoxA(nullptr, "Unable to start program due to insufficient memory", "Out of Memory",
