@@ -1,8 +1,6 @@
 // Entry point: shared state, the licence agreement gate, splash, welcome page and page loop.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <cstdlib>
 
 #include "common/run_log.h"
@@ -44,6 +42,17 @@ void NoteWindowsVersion() {
     IsWindows2000 = IsWindows2000Version(version.dwMajorVersion, version.dwMinorVersion) ? 1 : 0;
 }
 
+// Registers the classes of the progress bar and the tooltips ("msctls_progress32",
+// "tooltips_class32") before the first dialog. The common controls library is not one that
+// every Windows takes from the system folder only, so it is not imported: a comctl32.dll in
+// the program's folder would be loaded before the system's.
+void LoadCommonControls() {
+    using Initialize = void(WINAPI*)();
+    if (auto initialize = SystemFunction<Initialize>(LoadSystemLibrary("comctl32.dll"),
+                                                     "InitCommonControls"))
+        initialize();
+}
+
 // The wizard's pages after the welcome page, until a page result ends the program.
 void RunPageLoop() {
     WizardStep step = WizardStep::DriveSelection;
@@ -67,13 +76,13 @@ void RunPageLoop() {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     NarrowLibrarySearch();
-    InitCommonControls();
+    LoadCommonControls();
     if (!AllocateSharedBuffers()) {
         MessageBoxA(nullptr, "Unable to start program due to insufficient memory", "Out of Memory",
                     MB_ICONERROR);
         return kExitFailed;
     }
-    LoadLibraryA("RICHED32.DLL");  // registers the "RICHEDIT" class of the agreement screen
+    LoadSystemLibrary("riched32.dll");  // registers the "RICHEDIT" class of the agreement screen
 
     OpenRunLog();
     DWORD length = GetModuleFileNameA(nullptr, ScratchText, 2048);
