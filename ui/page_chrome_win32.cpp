@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "res/resource.h"
 
 HBITMAP PanelLeftImage, PanelRightImage, PanelMiddleImage;
@@ -125,5 +126,9 @@ bool AskForSaveFile(HWND owner, char* path, const char* filter, const char* titl
     dialog.lpstrTitle = title;
     dialog.Flags = OFN_HIDEREADONLY;
     dialog.lpstrDefExt = defaultExtension;
-    return GetSaveFileNameA(&dialog) != 0;
+    // The common dialogs from the system folder when first needed, so that the libraries they
+    // import are searched there first as well.
+    const auto ask = SystemFunction<decltype(&GetSaveFileNameA)>(
+        LoadSystemLibrary("comdlg32.dll"), "GetSaveFileNameA");
+    return ask && ask(&dialog) != 0;
 }
