@@ -8,6 +8,7 @@
 
 #include "common/run_log.h"
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "download/download_request.h"
 #include "ui/run_display.h"
 
@@ -31,6 +32,10 @@ struct Sha256 {
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     bool Open() {
+        // The provider's library, which CryptoAPI loads by the name or path its registration
+        // gives, is loaded from the system folder first (with what it needs from there too):
+        // the later load then finds it loaded.
+        LoadSystemLibrary("rsaenh.dll");
         if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES,
                                   CRYPT_VERIFYCONTEXT)) {
             provider = 0;
