@@ -1,5 +1,7 @@
 #include "common/sha256.h"
 
+#include "common/system_library.h"
+
 // The AES provider and its SHA-256 came with Windows XP SP3; the headers of the oldest Windows
 // the program builds for don't name them.
 #ifndef PROV_RSA_AES
@@ -11,6 +13,10 @@
 
 bool Sha256Begin(Sha256Hash* hash) {
     Sha256Release(hash);
+    // The provider's library, which CryptoAPI loads by the name or path its registration gives,
+    // is loaded from the system folder first (with what it needs from there too): the later
+    // load then finds it loaded.
+    LoadSystemLibrary("rsaenh.dll");
     if (!CryptAcquireContextA(&hash->provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
         hash->provider = 0;
         return false;

@@ -11,6 +11,11 @@ HMODULE LoadSystemLibrary(const char* name);
 
 // A function of a library loaded with LoadSystemLibrary (or of one the program imports);
 // null when the library or the function is missing.
+// Narrows the places the system searches for a library loaded by name, as far as the system
+// allows: to the system folder alone (Windows 8, or 7, Vista and Server 2008 with KB2533623),
+// else without the current folder (Windows XP SP1 and later). Called first thing in WinMain.
+void NarrowLibrarySearch();
+
 template <typename Function>
 Function SystemFunction(HMODULE module, const char* name) {
     if (!module) return nullptr;

@@ -12,6 +12,7 @@
 #include "common/run_log.h"
 #include "common/sha256.h"
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "download/download_request.h"
 #include "download/kept_image.h"
 #include "drives/drive_identity.h"
@@ -26,6 +27,19 @@ uint32_t DownloadCount = 0;  // requests of this process: part of each request's
 enum class Downloaded { Image, Failed, GivenUp };
 // One request's end: Kept when its headers showed the kept image.
 enum class Fetched { Image, Kept, Failed, GivenUp };
+
+// The platform's download call, from the system's urlmon.dll: a urlmon.dll in the program's
+// folder (the downloads folder) would be loaded first by name, and urlmon is not one of the
+// libraries every Windows takes from the system folder only.
+HRESULT DownloadToFile(const char* address, const char* file, IBindStatusCallback* callback) {
+    static const auto download = SystemFunction<decltype(&URLDownloadToFileA)>(
+        LoadSystemLibrary("urlmon.dll"), "URLDownloadToFileA");
+    if (!download) {
+        LogFailure("loading URLDownloadToFileA from the system folder's urlmon.dll", GetLastError());
+        return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    }
+    return download(nullptr, address, file, 0, callback);
+}
 
 // The run claims the end of its download phase; GivenUp when the page took the run over first.
 bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading) == kGivenUp; }
@@ -68,8 +82,8 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     const DWORD started = GetTickCount();
     const char* logPath = AdminSettings.downloadLog;
     self->reportLog = *logPath ? fopen(logPath, "a") : nullptr;
-    HRESULT result = URLDownloadToFileA(nullptr, self->request, self->downloadFile, 0,
-                                        reinterpret_cast<IBindStatusCallback*>(self));
+    HRESULT result = DownloadToFile(self->request, self->downloadFile,
+                                    reinterpret_cast<IBindStatusCallback*>(self));
     ReleaseBinding(self);
     ReportLog(self, "result %08lx\n", static_cast<unsigned long>(result));
     const DWORD took = GetTickCount() - started;

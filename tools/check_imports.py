@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Checks that an executable imports no function outside a reviewed list.
+"""Checks that an executable imports no DLL and no function outside a reviewed list.
 
     tools/check_imports.py HalcyraCreator.exe tools/shipped_imports.txt
 
 Reads the import table (and the delay-load table) of the PE file itself and fails on every
-imported function that is not in the list: one "DLL function" per line, # starts a comment.
-DLL names compare without regard to case, as the Windows loader does; a function imported by
-ordinal is written #<ordinal>.
+imported DLL and every imported function that is not in the list: a line with a DLL name alone
+allows that DLL, a line "DLL function" that function of it; # starts a comment. DLL names
+compare without regard to case, as the Windows loader does; a function imported by ordinal is
+written #<ordinal>.
 """
 
 import struct
@@ -76,29 +77,35 @@ def read_imports(path):
 
 
 def read_list(path):
-    allowed = set()
+    """The allowed DLLs (lower case) and the allowed (DLL, function) pairs."""
+    dlls, allowed = set(), set()
     with open(path) as f:
         for line in f:
             line = line.split("#", 1)[0] if not line.lstrip().startswith("#") else ""
             fields = line.split()
-            if fields:
+            if len(fields) == 1:
+                dlls.add(fields[0].lower())
+            elif fields:
                 dll, function = fields
                 allowed.add((dll.lower(), function))
-    return allowed
+    return dlls, allowed
 
 
 def main(exe, listing):
     imports = read_imports(exe)
-    allowed = read_list(listing)
+    dlls, allowed = read_list(listing)
+    strangers = sorted({dll for dll, _ in imports if dll.lower() not in dlls})
+    for dll in strangers:
+        print("FAIL: imports from %s, which is not a DLL listed in %s" % (dll, listing))
     unlisted = sorted({(dll, f) for dll, f in imports if (dll.lower(), f) not in allowed})
     for dll, function in unlisted:
         print("FAIL: imports %s %s, which is not in %s" % (dll, function, listing))
     unused = sorted(allowed - {(dll.lower(), f) for dll, f in imports})
     for dll, function in unused:
         print("note: %s %s is listed but no longer imported" % (dll, function))
-    print("%d imported functions from %d DLLs, %d outside the list" %
-          (len(imports), len({dll.lower() for dll, _ in imports}), len(unlisted)))
-    return 1 if unlisted or not imports else 0
+    print("%d imported functions from %d DLLs, %d functions and %d DLLs outside the list" %
+          (len(imports), len({dll.lower() for dll, _ in imports}), len(unlisted), len(strangers)))
+    return 1 if unlisted or strangers or not imports else 0
 
 
 if __name__ == "__main__":

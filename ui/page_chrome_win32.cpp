@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "common/system_paths.h"
 #include "res/resource.h"
 
@@ -147,7 +148,11 @@ bool AskForSaveFile(HWND owner, char* path, const char* filter, const char* titl
     dialog.lpstrTitle = wideTitle;
     dialog.Flags = OFN_HIDEREADONLY;
     dialog.lpstrDefExt = wideExtension;
-    if (!GetSaveFileNameW(&dialog)) return false;
+    // The common dialogs from the system folder when first needed, so that the libraries they
+    // import are searched there first as well.
+    const auto ask = SystemFunction<decltype(&GetSaveFileNameW)>(
+        LoadSystemLibrary("comdlg32.dll"), "GetSaveFileNameW");
+    if (!ask || !ask(&dialog)) return false;
     if (SavePathFromWide(widePath, path, MAX_PATH)) return true;
     // A name the A calls can't reach: said as the failure to save it.
     path[0] = 0;

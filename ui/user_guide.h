@@ -4,4 +4,3 @@
 
 void OpenUserGuide(HWND page);
 HWND OpenHtmlHelp(HWND caller, const char* file, UINT command, DWORD_PTR data);
-bool FindHtmlHelpModule(char* path);  // path: 260 characters

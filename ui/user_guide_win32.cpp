@@ -1,5 +1,5 @@
 // The "User Guide" command: writes the embedded guide into the temporary directory and opens
-// it with the HTML Help control, loaded at run time.
+// it with the HTML Help control, loaded at run time from the system folder.
 #include "ui/user_guide.h"
 
 #include <cstdlib>
@@ -7,6 +7,7 @@
 
 #include "common/data_folder_files.h"
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "res/resource.h"
 #include "ui/embedded_file.h"
 
@@ -14,7 +15,6 @@ namespace {
 typedef HWND(WINAPI* HtmlHelpProc)(HWND caller, const char* file, UINT command, DWORD_PTR data);
 
 const char kGuideTitle[] = "Halcyra Creator User Guide";
-const char kHtmlHelpKey[] = "CLSID\\{ADB880A6-D8FF-11CF-9377-00AA003B7A11}\\InprocServer32";
 constexpr UINT HH_DISPLAY_TOC_COMMAND = 1;
 
 HMODULE HtmlHelpModule = nullptr;
@@ -31,32 +31,20 @@ const void* UserGuideData(DWORD* size) {
 }
 }  // namespace
 
-bool FindHtmlHelpModule(char* path) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, kHtmlHelpKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    DWORD size = 260;
-    const bool found = RegQueryValueExA(key, "", nullptr, nullptr,
-                                        reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    if (found) path[259] = 0;
-    return found;
-}
-
 HWND OpenHtmlHelp(HWND caller, const char* file, UINT command, DWORD_PTR data) {
     if (HtmlHelpFailed) return nullptr;
     if (!HtmlHelpModule) {
-        char path[260];
-        if (FindHtmlHelpModule(path)) HtmlHelpModule = LoadLibraryA(path);
-        if (!HtmlHelpModule) HtmlHelpModule = LoadLibraryA("hhctrl.ocx");
+        // From the system folder only. Neither the search order (the program's folder first)
+        // nor the control's registration chooses the file: HKEY_CLASSES_ROOT shows the user's
+        // own HKEY_CURRENT_USER\Software\Classes first, which any program of the user can write.
+        HtmlHelpModule = LoadSystemLibrary("hhctrl.ocx");
         if (!HtmlHelpModule) {
             HtmlHelpFailed = true;
             return nullptr;
         }
     }
     if (!HtmlHelpEntry) {
-        HtmlHelpEntry = reinterpret_cast<HtmlHelpProc>(
-            reinterpret_cast<void*>(GetProcAddress(HtmlHelpModule, MAKEINTRESOURCEA(14))));
+        HtmlHelpEntry = SystemFunction<HtmlHelpProc>(HtmlHelpModule, MAKEINTRESOURCEA(14));
         if (!HtmlHelpEntry) {
             HtmlHelpFailed = true;
             return nullptr;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/system_library.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
 #include "wizard/agreement_layout.h"
@@ -99,7 +100,12 @@ void OnPrint(HWND screen) {
     dialog.nMinPage = 1;
     dialog.nMaxPage = 1;
     dialog.nCopies = 1;
-    const BOOL chosen = PrintDlgA(&dialog);
+    // The dialog needs the spooler's library, which is not a KnownDLL: loaded from the system
+    // folder first, the dialog finds it loaded instead of searching for it by name.
+    LoadSystemLibrary("winspool.drv");
+    const auto choose = SystemFunction<decltype(&PrintDlgA)>(LoadSystemLibrary("comdlg32.dll"),
+                                                             "PrintDlgA");
+    const BOOL chosen = choose ? choose(&dialog) : FALSE;
     // The dialog hands back its printer settings in two memory blocks that are ours to free.
     if (dialog.hDevMode) GlobalFree(dialog.hDevMode);
     if (dialog.hDevNames) GlobalFree(dialog.hDevNames);

@@ -1,14 +1,13 @@
 // Entry point: shared state, the licence agreement gate, splash, welcome page and page loop.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <cstdlib>
 
 #include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "common/settings.h"
 #include "common/shared_state.h"
+#include "common/system_library.h"
 #include "download/download_worker.h"
 #include "res/resource.h"
 #include "ui/page_chrome.h"
@@ -53,6 +52,17 @@ void NoteWindowsVersion() {
     IsWindows2000 = IsWindows2000Version(version.dwMajorVersion, version.dwMinorVersion) ? 1 : 0;
 }
 
+// Registers the classes of the progress bar and the tooltips ("msctls_progress32",
+// "tooltips_class32") before the first dialog. The common controls library is not one that
+// every Windows takes from the system folder only, so it is not imported: a comctl32.dll in
+// the program's folder would be loaded before the system's.
+void LoadCommonControls() {
+    using Initialize = void(WINAPI*)();
+    if (auto initialize = SystemFunction<Initialize>(LoadSystemLibrary("comctl32.dll"),
+                                                     "InitCommonControls"))
+        initialize();
+}
+
 // The wizard's pages after the welcome page, until a page result ends the program.
 void RunPageLoop() {
     WizardStep step = WizardStep::DriveSelection;
@@ -75,17 +85,18 @@ void RunPageLoop() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    // What the program reads and where it keeps its files come first: only an administrator
+    NarrowLibrarySearch();
+    // What the program reads and where it keeps its files come next: only an administrator
     // can change either.
     LoadProgramSettings();
     PrepareDataFolder();
-    InitCommonControls();
+    LoadCommonControls();
     if (!AllocateSharedBuffers()) {
         MessageBoxA(nullptr, "Unable to start program due to insufficient memory", "Out of Memory",
                     MB_ICONERROR);
         return kExitFailed;
     }
-    LoadLibraryA("RICHED32.DLL");  // registers the "RICHEDIT" class of the agreement screen
+    LoadSystemLibrary("riched32.dll");  // registers the "RICHEDIT" class of the agreement screen
 
     OpenRunLog();
     SourceDrive = ProgramDrive();
