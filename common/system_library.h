@@ -9,13 +9,13 @@
 // process ends; null when it can't be loaded.
 HMODULE LoadSystemLibrary(const char* name);
 
-// A function of a library loaded with LoadSystemLibrary (or of one the program imports);
-// null when the library or the function is missing.
 // Narrows the places the system searches for a library loaded by name, as far as the system
 // allows: to the system folder alone (Windows 8, or 7, Vista and Server 2008 with KB2533623),
 // else without the current folder (Windows XP SP1 and later). Called first thing in WinMain.
 void NarrowLibrarySearch();
 
+// A function of a library loaded with LoadSystemLibrary (or of one the program imports);
+// null when the library or the function is missing.
 template <typename Function>
 Function SystemFunction(HMODULE module, const char* name) {
     if (!module) return nullptr;

@@ -44,9 +44,9 @@ class PlantedLibraries(unittest.TestCase):
             for name in NAMES:
                 shutil.copy(exe_path("planted_library.dll"), os.path.join(downloads, name))
             overrides = ",".join(n[:-4] if n.endswith(".dll") else n for n in NAMES) + "=n,b"
-            env = dict(server.program_env(),
-                       WINEDLLOVERRIDES=s.env["WINEDLLOVERRIDES"] + ";" + overrides)
-            program = s.start_program(r"C:\users\%s\Downloads\HalcyraCreator.exe" % user, env)
+            env = dict(WINEDLLOVERRIDES=s.env["WINEDLLOVERRIDES"] + ";" + overrides)
+            program = s.start_program(r"C:\users\%s\Downloads\HalcyraCreator.exe" % user, env,
+                                      settings=server.program_settings())
             try:
                 screen = d.wait_window("End User License Agreement", timeout=30)
                 d.click(screen, 1119)  # Save, then Cancel
