@@ -23,7 +23,6 @@ struct ProgramSettings {
     // The test suite's seams:
     uint32_t stallSeconds;        // TestStallSeconds: the download's stall limit
     uint32_t refuseLocks;         // TestRefuseLocks: the first n volume locks fail
-    uint32_t checkPauseMs;        // TestCheckPauseMs: a pause after each MiB a hash reads
     char downloadLog[kSettingPathSize];  // TestDownloadLog: the download's raw reports
     char taskbarLog[kSettingPathSize];   // TestTaskbarLog: the calls on the taskbar button
     uint32_t taskbarUnavailable;  // TestTaskbarUnavailable: 1 hides the taskbar interface

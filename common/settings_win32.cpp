@@ -75,7 +75,6 @@ void LoadProgramSettings() {
     ReadSettingString("ImageAddress", AdminSettings.imageAddress, sizeof AdminSettings.imageAddress);
     AdminSettings.stallSeconds = ReadNumber("TestStallSeconds");
     AdminSettings.refuseLocks = ReadNumber("TestRefuseLocks");
-    AdminSettings.checkPauseMs = ReadNumber("TestCheckPauseMs");
     ReadSettingString("TestDownloadLog", AdminSettings.downloadLog, sizeof AdminSettings.downloadLog);
     ReadSettingString("TestTaskbarLog", AdminSettings.taskbarLog, sizeof AdminSettings.taskbarLog);
     AdminSettings.taskbarUnavailable = ReadNumber("TestTaskbarUnavailable");

@@ -24,9 +24,6 @@ NEXT, CANCEL = 1, 2
 WAIT_NOTICE_TEXT = 100
 
 DOWNLOADING = "Downloading application components..."
-# While the program hashes the image it has downloaded, and while it checks the kept image.
-CHECKING = "Checking the downloaded image..."
-USING_KEPT = "Using the image downloaded on %s"
 CANCELLED = "The Halcyra creation process has been cancelled."
 CANCEL_QUESTION = "Are you sure you want to cancel the creation process?"
 DOWNLOAD_ERROR = ("Unable to connect to the application server - Please check your network "

@@ -98,7 +98,6 @@ PROGRAM_SETTINGS = {
     "ImageAddress": REG_SZ,
     "TestStallSeconds": REG_DWORD,     # the download's stall limit
     "TestRefuseLocks": REG_DWORD,      # the first n volume locks fail
-    "TestCheckPauseMs": REG_DWORD,     # a pause after each MiB the hash reads
     "TestDownloadLog": REG_SZ,         # a file for the download's raw reports
     "TestTaskbarLog": REG_SZ,          # a file for the calls on the taskbar button
     "TestTaskbarUnavailable": REG_DWORD,
