@@ -19,5 +19,5 @@ bool Sha256Add(Sha256Hash* hash, const void* data, DWORD length);
 bool Sha256End(Sha256Hash* hash, uint8_t digest[kSha256Bytes]);
 void Sha256Release(Sha256Hash* hash);
 
-// True when the system computes SHA-256 at all.
+// True when the system computes SHA-256 at all (asked once; the first call loads the provider).
 bool Sha256Available();

@@ -47,8 +47,12 @@ void Sha256Release(Sha256Hash* hash) {
 }
 
 bool Sha256Available() {
-    Sha256Hash hash;
-    const bool available = Sha256Begin(&hash);
-    Sha256Release(&hash);
+    // Asked once: the answer is the system's and doesn't change while the program runs.
+    static const bool available = [] {
+        Sha256Hash hash;
+        const bool begun = Sha256Begin(&hash);
+        Sha256Release(&hash);
+        return begun;
+    }();
     return available;
 }

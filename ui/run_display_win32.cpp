@@ -125,10 +125,13 @@ void SetStatus(Waiting& w, const char* text) {
 
 }  // namespace
 
-// Stored only: the page's display tick shows it.
+// Stored; the page's display tick shows it, except the first line of a phase, which the page
+// is told of at once: the user sees the write begin the moment it does.
 void ShowRunProgress(HWND page, const char* line, int bar) {
-    Hand(page, [&](Waiting& w) {
+    bool first = false;
+    const bool handed = Hand(page, [&](Waiting& w) {
         if (w.cancelled) return;
+        first = !w.counted;
         w.counted = true;
         SetStatus(w, line);
         if (w.barChanged || w.bar != bar) {
@@ -136,6 +139,7 @@ void ShowRunProgress(HWND page, const char* line, int bar) {
             w.barChanged = true;
         }
     });
+    if (handed && first) PostOnce(page);
 }
 
 void ShowRunStatus(HWND page, const char* text) {

@@ -79,11 +79,11 @@ HWND ShowWaitNotice() {
 }
 
 // Page set-up in its order, then the run's worker.
+// The run's worker starts as soon as the page can take its figures, before the page's chrome:
+// what it shows arrives after this handler anyway, and the run doesn't wait for the icons.
 INT_PTR OnInitDialog(HWND page) {
     CurrentPage = page;
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETPOS, 0, 0);
-    InitPageChromeBegin(page);
-    InitPageChromeEnd(page, kHelpButtonSkin, kCancelNextHelpTooltips);
     SendDlgItemMessageA(page, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, kDownloadBarSteps));
     DownloadActive = 0;
     char text[160];
@@ -95,7 +95,6 @@ INT_PTR OnInitDialog(HWND page) {
 
     // A cancel from the moment the page is open counts for this run.
     CancelRequested = 0;
-    BeginTaskbarProgress(page);
     AttachRunDisplay(page);
     RunPage = page;
     LastRunDrive = TargetDrive;
@@ -113,6 +112,9 @@ INT_PTR OnInitDialog(HWND page) {
         LastRun = nullptr;
         PostMessageA(page, kWorkerMissingMessage, 0, 0);
     }
+    InitPageChromeBegin(page);
+    InitPageChromeEnd(page, kHelpButtonSkin, kCancelNextHelpTooltips);
+    BeginTaskbarProgress(page);
     SetTimer(page, kDownloadTimer, kDownloadTickMs, nullptr);
     return TRUE;
 }

@@ -6,6 +6,7 @@
 #include "common/data_folder_files.h"
 #include "common/run_log.h"
 #include "common/settings.h"
+#include "common/sha256.h"
 #include "common/shared_state.h"
 #include "common/system_library.h"
 #include "download/download_worker.h"
@@ -65,6 +66,8 @@ void LoadCommonControls() {
 
 // The wizard's pages after the welcome page, until a page result ends the program.
 void RunPageLoop() {
+    // The SHA-256 provider is loaded while the user chooses the drive, not when a run starts.
+    Sha256Available();
     WizardStep step = WizardStep::DriveSelection;
     while (step != WizardStep::End) {
         WizardState = 0;
