@@ -57,8 +57,11 @@ void ShowDownloadLine(WorkerRun* run, uint64_t count, bool last) {
     ProgressStep step = DecideProgress(count, announced, false, time(nullptr),
                                        run->downloadStart, LastShownSecond, last);
     if (!step.show) return;
+    // The line that ends the download tells no time left.
+    char left[kTimeLeftTextSize] = "";
+    if (!last) TimeLeftText(&run->timeLeft, left, sizeof left);
     char line[kDownloadStatusSize];
-    DownloadStatusLine(line, sizeof line, count, announced, step.rate);
+    DownloadStatusLine(line, sizeof line, count, announced, step.rate, left);
     ShowRunProgress(run->page, line, step.barPosition);
     LastShownSecond = step.elapsed;
 }
@@ -80,6 +83,7 @@ bool WatchDownload(WorkerRun* run, uint32_t stallLimitMs) {
         run->counted = count;
         run->lastByte = now;
     }
+    NoteProgress(&run->timeLeft, now, run->counted, run->announced);
     ShowDownloadLine(run, count, false);
     return StallLimitReached(count, run->announced, run->endReported != 0, now - run->lastByte,
                              stallLimitMs);

@@ -115,12 +115,14 @@ ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelReques
     return step;
 }
 
-void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate) {
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate,
+                        const char* timeLeft) {
     char receivedText[32], totalText[32], rateText[32];
     FormatSize(static_cast<int64_t>(received), receivedText);
     FormatSize(static_cast<int64_t>(total), totalText);
     FormatRate(rate, rateText);
-    snprintf(out, size, "%s of %s Downloaded (%s)", receivedText, totalText, rateText);
+    snprintf(out, size, "%s of %s Downloaded (%s)%s%s", receivedText, totalText, rateText,
+             timeLeft && timeLeft[0] ? ", " : "", timeLeft ? timeLeft : "");
 }
 
 bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t httpStatus) {

@@ -72,8 +72,10 @@ ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelReques
                             int64_t now, int64_t downloadStart, int32_t lastShownSecond,
                             bool last = false);
 
-// "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize).
-void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate);
+// "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize), then
+// ", <time left>" when `timeLeft` has a text.
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate,
+                        const char* timeLeft = nullptr);
 
 // True when a download that reported success delivered the image: the server's HTTP status (0
 // when none was reported) is a success, the file has at least one byte and, when the server

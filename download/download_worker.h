@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/time_left.h"
 #include "download/download_outcome.h"
 
 // The phase of a run's download: kDownloading from the page's opening until the download call
@@ -32,6 +33,7 @@ struct WorkerRun {
     char cacheFile[MAX_PATH] = {};
     std::atomic<uint8_t> cacheFileKnown{0};
     uint64_t counted = 0;  // page's thread only: the count the page has seen, never less
+    TimeLeftClock timeLeft{};  // page's thread only: the time left the progress line shows
 };
 
 // Counts the openings of the progress page; with RunPage it tells a worker whether its page

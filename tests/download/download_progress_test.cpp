@@ -33,6 +33,11 @@ TEST(DownloadProgress, ShowsBarRateAndLineOncePerElapsedSecond) {
     EXPECT_EQ(step.rate, 524288);
     EXPECT_EQ(StatusLine(2621440, k100MB, step.rate), "2.50 MB of 100.00 MB Downloaded (512.00 KB/s)");
 
+    // A time left follows the line's own text.
+    char line[kDownloadStatusSize];
+    DownloadStatusLine(line, sizeof line, 2621440, k100MB, step.rate, "about 3 min left");
+    EXPECT_STREQ(line, "2.50 MB of 100.00 MB Downloaded (512.00 KB/s), about 3 min left");
+
     // A second report within the same elapsed second changes nothing.
     step = DecideProgress(2700000, k100MB, false, 1005, 1000, 5);
     EXPECT_FALSE(step.show);

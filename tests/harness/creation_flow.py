@@ -10,6 +10,7 @@ to the progress page.
 
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -42,6 +43,9 @@ WEB_PAGE = ("The file received from the application server is not a Halcyra imag
             "first, then try again.")
 FOLDER_FULL = "There is not enough room for the image in the temporary folder %s."
 FOLDER_READ_ONLY = "The image can't be saved in the temporary folder %s."
+# A progress line's time left ("..., about 3 min left").
+TIME_LEFT_TEXT = r", about (\d+ s|\d+ min|\d+ h( \d+ min)?) left"
+TIME_LEFT = re.compile(TIME_LEFT_TEXT + "$")
 
 
 def download_error(cause):
