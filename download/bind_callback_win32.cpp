@@ -153,9 +153,12 @@ void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
                                self->address, self->askedETag, &headers};
         const ReuseVerdict verdict = DecideReuse(reuse);
         self->reuse = verdict == ReuseVerdict::Reuse;
+        self->askAgain = AskAgainWithoutCondition(headers.status, self->askedETag, verdict);
         LogEvent("kept image: %s%s; %s", ReuseVerdictName(verdict),
                  self->askedETag ? " (asked with If-None-Match)" : "",
-                 self->reuse ? "the transfer stops at the headers" : "the image is downloaded");
+                 self->reuse      ? "the transfer stops at the headers"
+                 : self->askAgain ? "the request is made again without If-None-Match"
+                                  : "the image is downloaded");
     }
     // The kept image stands for the response's body: it needs no room in the temporary folder,
     // but it must fit on the disk.

@@ -75,6 +75,7 @@ struct ProgressCallback {
     ImageRecord record;
     bool askedETag;        // the request asked with the record's ETag (If-None-Match)
     bool reuse;
+    bool askAgain;         // a 304 that doesn't show the kept image: asked again without it
     uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
 };
 

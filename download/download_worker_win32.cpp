@@ -22,15 +22,17 @@ namespace {
 uint32_t DownloadCount = 0;  // requests of this process: part of each request's seed
 
 enum class Downloaded { Image, Failed, GivenUp };
-// One request's end: Kept when its headers showed the kept image.
-enum class Fetched { Image, Kept, Failed, GivenUp };
+// One request's end: Kept when its headers showed the kept image, AskAgain when a 304 to its
+// condition didn't.
+enum class Fetched { Image, Kept, AskAgain, Failed, GivenUp };
 
 // The run claims the end of its download phase; GivenUp when the page took the run over first.
 bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading) == kGivenUp; }
 
 // One request: Image once the image file holds a download that passed the check (and its
 // record is written); Kept when the headers showed the kept image (nothing was fetched and
-// nothing touched); Failed with its cause; GivenUp when the page took the run over.
+// nothing touched); AskAgain for a 304 that doesn't show it; Failed with its cause; GivenUp
+// when the page took the run over.
 Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     WorkerRun* run = self->run;
     *cause = PrepareFiles(self);
@@ -85,9 +87,10 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
         return Fetched::GivenUp;
     }
     // Stopped at the headers: the run's own download file goes, the kept image stays as it is.
-    if (self->reuse) {
+    if (self->reuse || self->askAgain) {
         RemoveDownloadFile(self);
-        return Fetched::Kept;
+        *cause = self->stoppedFor;
+        return self->reuse ? Fetched::Kept : Fetched::AskAgain;
     }
     // A later run's flag is not this worker's to clear.
     if (RunPageIsOpen(run)) {
@@ -134,11 +137,22 @@ void ForgetRequest(ProgressCallback* self) {
     self->received = ReceivedCounter{};
     self->askedETag = false;
     self->reuse = false;
+    self->askAgain = false;
     self->imageLength = 0;
     run->received = 0;
     run->announced = 0;
     run->endReported = 0;
     run->cacheFileKnown = 0;
+}
+
+// A new request, without the kept image: downloaded whole.
+Fetched RequestWhole(ProgressCallback* self, DownloadCause* cause) {
+    ForgetRequest(self);
+    self->reuseAllowed = false;
+    self->run->downloading = kDownloading;
+    if (RunPageIsOpen(self->run)) SetRunBarRange(self->run->page, kDownloadBarSteps);
+    ShowWorkerStatus(self->run, kDownloadingText);
+    return Request(self, cause);
 }
 
 // The run's image: the kept one when the server still serves it and its file is intact, else
@@ -157,21 +171,21 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
         case KeptCheck::Stopped:
             return Downloaded::Failed;
         case KeptCheck::Altered:
-            // A new request, downloaded whole: the kept file can no longer be trusted.
-            ForgetRequest(self);
-            self->reuseAllowed = false;
-            self->run->downloading = kDownloading;
-            if (RunPageIsOpen(self->run)) SetRunBarRange(self->run->page, kDownloadBarSteps);
-            ShowWorkerStatus(self->run, kDownloadingText);
-            fetched = Request(self, cause);
+            // The kept file can no longer be trusted.
+            fetched = RequestWhole(self, cause);
             break;
         }
+    } else if (fetched == Fetched::AskAgain) {
+        // The record stays until a download replaces it: a later run asks with it again.
+        *cause = DownloadCause::None;
+        fetched = RequestWhole(self, cause);
     }
     switch (fetched) {
     case Fetched::Image:
     case Fetched::Kept:
         strcpy(ImagePath, self->imageFile);
         return Downloaded::Image;
+    case Fetched::AskAgain:  // only a request with the condition asks again
     case Fetched::Failed:
         return Downloaded::Failed;
     case Fetched::GivenUp:

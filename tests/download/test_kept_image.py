@@ -1,7 +1,8 @@
 """The image kept from the last download, through the real program: each run asks the server
 again and writes the kept image without a second transfer while the server still serves it
 (the server counts the image bodies it sends whole); a replaced image, a kept file altered by
-one byte and a server without ETag and Last-Modified are downloaded again. A cancel while the
+one byte and a server without ETag and Last-Modified are downloaded again, and so is the image
+when a 304 names another ETag than the kept one. A cancel while the
 download is hashed and while the kept image is checked ends as a download's cancel: the
 Cancelled box, the drive selection page and nothing written. The rows run one after another
 in one prefix, each from the drive selection page the row before left or from a new start of
@@ -79,8 +80,18 @@ ROWS = [
         {"conditional": 0}, None, "plain", None, True, None, IMAGE, IMAGE,
         ("download: response 200 OK", "the server still serves the kept image",
          "kept image: intact; it is written")),
-    Row("the server's image replaced: downloaded again", True, {"conditional": 1, "image": NEWER},
-        None, "plain", None, False, 1, NEWER, NEWER, ("the server's image has changed",)),
+    # A proxy's 304 that names the kept ETag made weak, then one that names another: neither
+    # shows the kept image, and neither run ends there.
+    Row("a 304 with the ETag made weak: asked again, downloaded", True,
+        {"conditional": 1, "not_modified": "weak"}, None, "plain", None, False, 1, IMAGE, IMAGE,
+        ("response 304", "the request is made again without If-None-Match",
+         "kept image: record written")),
+    Row("the next run, a 304 with another ETag: downloaded again", True,
+        {"not_modified": "other"}, None, "plain", None, False, 1, IMAGE, IMAGE,
+        ("the request is made again without If-None-Match",)),
+    Row("the server's image replaced: downloaded again", True,
+        {"not_modified": "", "image": NEWER}, None, "plain", None, False, 1, NEWER, NEWER,
+        ("the server's image has changed",)),
     Row("a server without ETag and Last-Modified: downloaded again", True, {"validators": 0},
         None, "plain", None, False, 1, NEWER, NEWER,
         ("the server sends neither an ETag nor a Last-Modified",)),
