@@ -55,6 +55,18 @@ bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int rando
     return true;
 }
 
+bool IsRequestAddressOf(const char* address, const char* imageUrl) {
+    const size_t length = strlen(imageUrl);
+    if (!address || strncmp(address, imageUrl, length) != 0) return false;
+    const char* rest = address + length;
+    if (*rest++ != (strchr(imageUrl, '?') ? '&' : '?') || strncmp(rest, "Rand=", 5) != 0)
+        return false;
+    rest += 5;
+    if (*rest < '0' || *rest > '9') return false;
+    while (*rest >= '0' && *rest <= '9') ++rest;
+    return *rest == 0;
+}
+
 uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, uint32_t runNumber) {
     // Each input is folded in through a multiply-xorshift round, so that inputs differing in
     // one low bit give unrelated seeds.

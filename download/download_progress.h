@@ -32,6 +32,9 @@ const char* ImageUrlFrom(const char* environmentValue);
 // has no query string yet). False, with `out` empty, when it doesn't fit in `size` characters.
 bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int randomValue);
 
+// True when `address` is a request address that BuildRequestAddress makes of `imageUrl`.
+bool IsRequestAddressOf(const char* address, const char* imageUrl);
+
 // The random number of a request, 0 to 32,767, from the runtime generator's next value.
 inline int RequestRandom(int generatorValue) { return generatorValue & 0x7FFF; }
 

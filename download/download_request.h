@@ -89,6 +89,14 @@ void ReleaseBinding(ProgressCallback* self);
 void ReportLog(ProgressCallback* self, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
+// The platform's cache copy of the download (download_cache_win32.cpp).
+// Removes the platform's cache entry of the request, and so its copy of the download, once
+// the download call has returned.
+void RemoveCacheCopy(ProgressCallback* self);
+// Removes the cache entries that earlier requests for the image address left (those the
+// platform still held open then, and those of runs that ended before their removal).
+void RemoveEarlierCopies(const char* imageUrl);
+
 // The run's files (download_files_win32.cpp).
 // `folder` followed by `name` into out (kImagePathSize); false when it doesn't fit.
 bool JoinPath(char* out, const char* folder, const char* name);

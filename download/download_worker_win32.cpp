@@ -74,6 +74,9 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     ReportLog(self, "result %08lx\n", static_cast<unsigned long>(result));
     const DWORD took = GetTickCount() - started;
     const uint64_t arrived = ArrivedCount(run);
+    // The platform's cache copy goes now, whatever the end: the count it gave stays with the run.
+    if (arrived > run->received) run->received = arrived;
+    RemoveCacheCopy(self);
     LogEvent("download: call returned %08lx after %lu ms, %llu bytes (%.0f bytes/s)",
              static_cast<unsigned long>(result), static_cast<unsigned long>(took),
              static_cast<unsigned long long>(arrived), took ? arrived * 1000.0 / took : 0.0);
@@ -160,6 +163,7 @@ Fetched RequestWhole(ProgressCallback* self, DownloadCause* cause) {
 // None); GivenUp when the page took the run over while it downloaded.
 Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
     self->address = ImageUrlFrom(getenv(kImageUrlVariable));
+    RemoveEarlierCopies(self->address);
     self->hashAvailable = Sha256Available();
     self->reuseAllowed = true;
     Fetched fetched = Request(self, cause);

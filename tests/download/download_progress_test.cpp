@@ -93,6 +93,29 @@ TEST(DownloadRequest, AppendsRandToTheConfiguredQuery) {
     EXPECT_EQ(Request("http://127.0.0.1/image.bin", 5), "http://127.0.0.1/image.bin?Rand=5");
 }
 
+TEST(DownloadRequest, TheRequestsOfAnImageAddressAreToldApartFromOtherAddresses) {
+    const char* image = "https://example.test/image?product=halcyra";
+    const struct {
+        const char* address;
+        bool ours;
+    } rows[] = {
+        {"https://example.test/image?product=halcyra&Rand=0", true},
+        {"https://example.test/image?product=halcyra&Rand=32767", true},
+        {"https://example.test/image?product=halcyra", false},
+        {"https://example.test/image?product=halcyra&Rand=", false},
+        {"https://example.test/image?product=halcyra&Rand=12&moved=1", false},
+        {"https://example.test/image?product=halcyra?Rand=1", false},
+        {"https://example.test/image?product=halcyrax&Rand=1", false},
+        {"https://example.test/other?product=halcyra&Rand=1", false},
+        {nullptr, false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsRequestAddressOf(row.address, image), row.ours)
+            << (row.address ? row.address : "(none)");
+    EXPECT_TRUE(
+        IsRequestAddressOf("http://127.0.0.1/image.bin?Rand=5", "http://127.0.0.1/image.bin"));
+}
+
 TEST(DownloadRequest, AnAddressThatDoesNotFitGivesNoRequest) {
     std::string url = "http://h/i?q=" + std::string(100, 'a');
     size_t exact = url.size() + strlen("&Rand=12345") + 1;

@@ -6,7 +6,8 @@ in order, that the program is back on the drive selection page, and that the sti
 volume are byte for byte unchanged. The rows run one after another in one program, each from
 the drive selection page the last one left; the last row's download is still held by the
 server when the program ends them with a whole run, during whose write the server lets that
-given-up download finish: the new run writes and verifies its own image."""
+given-up download finish: the new run writes and verifies its own image. No row leaves a copy of
+the image in the browser cache."""
 
 import glob
 import os
@@ -23,8 +24,9 @@ from harness import WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, FOLDER_FULL, FOLDER_READ_ONLY,  # noqa: E402
                            INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, SERVER_ANSWERED,
                            SUCCESS, WEB_PAGE, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, create_on, download_error, is_filled, message_boxes,
-                           open_drive_page, run_log, starts_with_file, watch)
+                           build_demo_image, cached_copies, create_on, download_error,
+                           is_filled, message_boxes, open_drive_page, run_log,
+                           starts_with_file, watch)
 
 MIB = 1 << 20
 STALL_SECONDS = 5
@@ -142,6 +144,8 @@ class DownloadEndings(unittest.TestCase):
             self.waiting += 1
         left = glob.glob(os.path.join(host_temp, "HalcyraDownload-*.tmp"))
         self.assertEqual(len(left), self.waiting, left)
+        self.assertEqual(cached_copies(s, (os.path.getsize(IMAGE),)), [],
+                         "no copy of the image in the browser cache")
         return drive_page
 
     def test_every_download_ending_then_a_late_given_up_download_leaves_the_new_run_alone(self):

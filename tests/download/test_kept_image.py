@@ -6,7 +6,9 @@ when a 304 names another ETag than the kept one. A cancel while the
 download is hashed and while the kept image is checked ends as a download's cancel: the
 Cancelled box, the drive selection page and nothing written. The rows run one after another
 in one prefix, each from the drive selection page the row before left or from a new start of
-the program, and each scenario ends with the image verified on the stick."""
+the program, and each scenario ends with the image verified on the stick. No row leaves a copy
+of an image in the browser cache, also not when the server redirects the request; a download
+cancelled midway leaves its unfinished copy only until the next start's download."""
 
 import calendar
 import glob
@@ -23,7 +25,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from harness import SOURCE_DIR, WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, CHECKING, DRIVE_LIST, PAGE, SUCCESS,  # noqa: E402
                            USING_KEPT, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, create_on, downloaded_image, fill_file,
+                           build_demo_image, cached_copies, create_on, downloaded_image, fill_file,
                            message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
@@ -62,8 +64,13 @@ ROWS = [
     Row("first run, Cancel while the download is hashed", True, {}, None, "slow", CHECKING,
         False, 1, "unchanged", None,
         ("kept image: no image is kept; the image is downloaded", "stopped (cancel or close)")),
-    Row("Create again: downloaded again, Cancel during the write", False, {}, None, "same",
-        "Written", False, 1, None, IMAGE, ("kept image: record written: ETag \"",)),
+    # Wine holds the unfinished download's cache file open until the program ends: the next
+    # start's download removes it.
+    Row("Create again: Cancel midway through a slow download", False, {"rate": MIB}, None,
+        "same", "Downloaded", False, 0, "unchanged", None,
+        ("the cache's copy of the unfinished download is still in use",)),
+    Row("Create again: downloaded again, Cancel during the write", False, {"rate": 0}, None,
+        "same", "Written", False, 1, None, IMAGE, ("kept image: record written: ETag \"",)),
     Row("Create again: the kept image, Cancel while it is checked", False, {}, None, "same",
         USING_KEPT % "", True, 0, "unchanged", IMAGE,
         ("the server still serves the kept image (asked with If-None-Match); the transfer "
@@ -89,10 +96,13 @@ ROWS = [
     Row("the next run, a 304 with another ETag: downloaded again", True,
         {"not_modified": "other"}, None, "plain", None, False, 1, IMAGE, IMAGE,
         ("the request is made again without If-None-Match",)),
-    Row("the server's image replaced: downloaded again", True,
-        {"not_modified": "", "image": NEWER}, None, "plain", None, False, 1, NEWER, NEWER,
-        ("the server's image has changed",)),
-    Row("a server without ETag and Last-Modified: downloaded again", True, {"validators": 0},
+    # The cache keeps a redirected download under the address it was redirected to.
+    Row("the server's image replaced, redirected: downloaded again", True,
+        {"not_modified": "", "image": NEWER, "mode": "redirect"}, None, "plain", None, False, 1,
+        NEWER, NEWER,
+        ("the server's image has changed", "copy of the download removed (stored for")),
+    Row("a server without ETag and Last-Modified: downloaded again", True,
+        {"validators": 0, "mode": "normal"},
         None, "plain", None, False, 1, NEWER, NEWER,
         ("the server sends neither an ETag nor a Last-Modified",)),
 ]
@@ -174,6 +184,10 @@ class KeptImage(unittest.TestCase):
         elif row.disk:
             self.assertTrue(starts_with_file(stick, row.disk), "the image on the stick")
         self.assert_kept(s, row.record)
+        sizes = (os.path.getsize(IMAGE), os.path.getsize(NEWER))
+        self.assertEqual(cached_copies(s, sizes), [], "no copy of an image in the browser cache")
+        if row.start:  # the download of a new start removes what earlier ones left
+            self.assertEqual(cached_copies(s), [], "nothing left in the browser cache")
         logged = run_log(s)[log_start:]
         for fragment in row.log:
             self.assertIn(fragment, logged, "the run log")

@@ -298,6 +298,28 @@ def downloaded_image(session):
     return None
 
 
+def cache_folder(session):
+    """The browser cache folder of the prefix's user, where the platform's download function
+    keeps its copies."""
+    users = session.c_drive("users")
+    for user in os.listdir(users):
+        folder = os.path.join(users, user, "AppData", "Local", "Microsoft", "Windows", "INetCache")
+        if os.path.isdir(folder):
+            return folder
+    return None
+
+
+def cached_copies(session, lengths=None):
+    """The files in the prefix's browser cache besides its index; with `lengths`, only those of
+    one of these lengths."""
+    folder = cache_folder(session)
+    found = []
+    for root, _, files in (os.walk(folder) if folder else ()):
+        found += [os.path.join(root, f) for f in files if f != "index.dat" and
+                  (lengths is None or os.path.getsize(os.path.join(root, f)) in lengths)]
+    return found
+
+
 def run_log(session):
     """The program's run log (HalcyraCreator.log in its temporary folder) as text; empty before
     the program has written it."""

@@ -16,6 +16,8 @@ request gets 404. For tests it can misbehave in the ways a real server or networ
     signin    a network's sign-in page instead of the image: status 200, text/html, its length
     signinbin the same page sent as application/octet-stream
     nosig     the image's length and bytes, but without the boot signature at offsets 510, 511
+    redirect  "302 Found" to the same address with "&moved=1" added, which is then served as
+              in normal mode (as a server that hands downloads to another host does)
 
 The image goes out with an ETag (from its length and modification time, so a replaced image
 gets a new one) and a Last-Modified, unless --no-validators is given: then with neither, as from
@@ -33,8 +35,9 @@ Every image served carries the boot signature 0x55 0xAA at offsets 510 and 511: 
 refuses to start with, or switch to, one that doesn't.
 GET /_requests lists the image requests served so far as JSON lines, one object per request
 with its path, query, Rand value, mode, start time, time of its latest write, and how it ended: "complete", "dropped" (by
-the server, as the mode asks), "cut" (the client went away) or "not modified" (304), with the
-bytes sent. GET /_bodies answers the number of image bodies sent whole so far.
+the server, as the mode asks), "cut" (the client went away), "not modified" (304) or
+"redirected" (302), with the bytes sent. GET /_bodies answers the number of image bodies sent
+whole so far.
 
 The server binds to 127.0.0.1 only and prints "PORT <n>" on its first output line.
 """
@@ -50,7 +53,7 @@ import time
 import urllib.parse
 
 MODES = ("normal", "nolength", "404", "500", "drop", "trickle", "stall", "hold", "signin",
-         "signinbin", "nosig")
+         "signinbin", "nosig", "redirect")
 NOT_MODIFIED = ("", "weak", "other")
 COPY_BLOCK = 1 << 20
 SIGN_IN_PAGE = b"""<!DOCTYPE html>
@@ -162,6 +165,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             entry["end"] = mode
             kind = "text/html; charset=utf-8" if mode == "signin" else "application/octet-stream"
             return self.reply_text(200, SIGN_IN_PAGE.decode(), kind)
+        if mode == "redirect":
+            if "moved" not in query:
+                entry["end"] = "redirected"
+                self.send_response(302)
+                self.send_header("Location", self.path + "&moved=1")
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            mode = entry["mode"] = "normal"
         self.send_image(mode, entry)
 
     def reply_text(self, status, body, kind="text/plain"):
