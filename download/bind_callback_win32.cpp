@@ -143,6 +143,37 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
     return stop ? E_ABORT : S_OK;
 }
 
+// The room of the download folder and of the platform's cache folder for an image of
+// `length` bytes: the cache's copy stays until the download call has returned, so both must
+// fit. A cause when they don't, with the short folder's figures in the callback's record.
+DownloadCause CheckRoomAtHeaders(ProgressCallback* self, const FolderSpace& download,
+                                 uint64_t length) {
+    AskCacheFile(self);
+    FolderSpace cache;
+    cache.room = FolderRoom{false, 0, "", ""};
+    if (CacheFolder(self->run, self->cacheFolder)) AskFolderSpace(self->cacheFolder, &cache);
+    const RoomCheck check = CheckRoom(length, download.room, cache.room);
+    LogEvent("download: room: %llu bytes free in %s (volume %s %s); %llu bytes free in the cache "
+             "folder %s (volume %s %s); %s",
+             static_cast<unsigned long long>(download.room.freeBytes), self->tempFolder,
+             download.volumePath, download.volumeName,
+             static_cast<unsigned long long>(cache.room.freeBytes), self->cacheFolder,
+             cache.room.volumePath, cache.room.volumeName, RoomVerdictName(check.verdict));
+    switch (check.verdict) {
+    case RoomVerdict::Fits:
+        return DownloadCause::None;
+    case RoomVerdict::NoRoomForImage:
+        return DownloadCause::TempFolderFull;
+    case RoomVerdict::NoRoomForBoth:
+        self->room = RoomShortage{self->tempFolder, check.needed, check.freeBytes};
+        return DownloadCause::DownloadRoomShort;
+    case RoomVerdict::NoRoomForCache:
+        self->room = RoomShortage{self->cacheFolder, check.needed, check.freeBytes};
+        return DownloadCause::CacheRoomShort;
+    }
+    return DownloadCause::None;
+}
+
 // Everything the download does with the response headers, once they have arrived: they are
 // kept with the run; a response that still describes the kept image, or one that can't
 // succeed, is stopped at the next report.
@@ -165,12 +196,16 @@ void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
     self->imageLength = self->reuse ? self->record.length : headers.contentLength;
     HeaderFacts facts{self->reuse ? 200u : headers.status, self->imageLength, false, 0,
                       TargetIdentity.lengthKnown, TargetIdentity.length};
-    ULARGE_INTEGER folderFree;
-    if (!self->reuse && GetDiskFreeSpaceExA(self->tempFolder, &folderFree, nullptr, nullptr)) {
-        facts.folderKnown = true;
-        facts.folderFree = folderFree.QuadPart;
+    FolderSpace download;
+    download.room = FolderRoom{false, 0, "", ""};
+    if (!self->reuse) {
+        AskFolderSpace(self->tempFolder, &download);
+        facts.folderKnown = download.room.known;
+        facts.folderFree = download.room.freeBytes;
     }
     self->stoppedFor = StopAtHeaders(facts);
+    if (self->stoppedFor == DownloadCause::None && !self->reuse && self->imageLength)
+        self->stoppedFor = CheckRoomAtHeaders(self, download, self->imageLength);
     if (self->stoppedFor != DownloadCause::None) {
         self->reuse = false;
         LogEvent("download: stopped at the headers: %s", DownloadCauseName(self->stoppedFor));

@@ -1,5 +1,5 @@
-// The platform's copy of the download in its internet cache: its removal once the download has
-// ended. URLDownloadToFileA keeps its
+// The platform's copy of the download in its internet cache: where it lies, the room of that
+// folder's volume, and its removal once the download has ended. URLDownloadToFileA keeps its
 // own copy of everything it fetches there (Wine also when asked not to), so without the removal
 // every run would leave a second image behind on the user's disk.
 #include "download/download_request.h"
@@ -13,8 +13,15 @@
 #include "common/run_log.h"
 #include "common/system_library.h"
 
+#ifndef CSIDL_INTERNET_CACHE
+#define CSIDL_INTERNET_CACHE 0x0020
+#endif
+
 namespace {
 
+using GetVolumePathNameFn = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+using GetVolumeNameFn = BOOL(WINAPI*)(LPCSTR, LPSTR, DWORD);
+using GetFolderPathFn = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
 using DeleteEntryFn = BOOL(WINAPI*)(LPCSTR);
 using FindFirstEntryFn = HANDLE(WINAPI*)(LPCSTR, LPINTERNET_CACHE_ENTRY_INFOA, LPDWORD);
 using FindNextEntryFn = BOOL(WINAPI*)(HANDLE, LPINTERNET_CACHE_ENTRY_INFOA, LPDWORD);
@@ -23,6 +30,68 @@ using CommitEntryFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, FILETIME, FILETIME, DWORD, L
                                     LPCSTR, LPCSTR);
 
 char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The root of a path's drive ("C:\") or share ("\\server\share\"), where the system can't
+// name the folder's volume.
+void PathRoot(const char* path, char* out, size_t size) {
+    out[0] = 0;
+    if (path[0] && path[1] == ':') {
+        snprintf(out, size, "%c:\\", path[0]);
+    } else if (path[0] == '\\' && path[1] == '\\') {
+        const char* share = strchr(path + 2, '\\');
+        const char* end = share ? strchr(share + 1, '\\') : nullptr;
+        const size_t length = end ? static_cast<size_t>(end - path) : strlen(path);
+        if (share && length + 2 <= size)
+            snprintf(out, size, "%.*s\\", static_cast<int>(length), path);
+    }
+}
+
+}  // namespace
+
+void AskFolderSpace(const char* folder, FolderSpace* space) {
+    space->volumeName[0] = 0;
+    space->volumePath[0] = 0;
+    space->room = FolderRoom{false, 0, space->volumeName, space->volumePath};
+    ULARGE_INTEGER freeBytes;
+    if (!folder[0] || !GetDiskFreeSpaceExA(folder, &freeBytes, nullptr, nullptr)) return;
+    space->room.known = true;
+    space->room.freeBytes = freeBytes.QuadPart;
+    // The volume a folder lies on, also one mounted in a folder of a drive: by its mount folder
+    // and the volume's own name. Both functions came with Windows 2000, but their documentation
+    // names XP: asked by name, with the drive's root where they are missing.
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto volumePath = SystemFunction<GetVolumePathNameFn>(kernel, "GetVolumePathNameA");
+    const auto volumeName =
+        SystemFunction<GetVolumeNameFn>(kernel, "GetVolumeNameForVolumeMountPointA");
+    if (!volumePath || !volumePath(folder, space->volumePath, sizeof space->volumePath))
+        PathRoot(folder, space->volumePath, sizeof space->volumePath);
+    if (!volumeName || !space->volumePath[0] ||
+        !volumeName(space->volumePath, space->volumeName, sizeof space->volumeName))
+        space->volumeName[0] = 0;
+}
+
+bool CacheFolder(const WorkerRun* run, char* out) {
+    out[0] = 0;
+    if (run->cacheFileKnown) {
+        snprintf(out, kImagePathSize, "%s", run->cacheFile);
+        char* name = strrchr(out, '\\');
+        if (name && name > out) {
+            name[1] = 0;
+            return true;
+        }
+    }
+    const auto folderPath =
+        SystemFunction<GetFolderPathFn>(LoadSystemLibrary("shell32.dll"), "SHGetFolderPathA");
+    char path[MAX_PATH];
+    if (!folderPath || folderPath(nullptr, CSIDL_INTERNET_CACHE, nullptr, 0, path) != S_OK) {
+        out[0] = 0;
+        return false;
+    }
+    snprintf(out, kImagePathSize, "%s", path);
+    return out[0] != 0;
+}
+
+namespace {
 
 bool SameFile(const char* a, const char* b) {
     for (; *a && *b; ++a, ++b)

@@ -96,9 +96,9 @@ void ShowLastDownloadLine(WorkerRun* run) {
 }
 
 void ShowDownloadError(HWND page, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder) {
+                       const char* tempFolder, const RoomShortage* room) {
     char text[kDownloadErrorSize];
-    DownloadErrorText(text, sizeof text, cause, headers, tempFolder, StallLimitMs() / 1000);
+    DownloadErrorText(text, sizeof text, cause, headers, tempFolder, StallLimitMs() / 1000, room);
     SetRunAlert(page, true);
     FlushRunDisplay(page);
     MessageBoxA(page, text, kDownloadErrorCaption, MB_ICONERROR);

@@ -10,6 +10,7 @@
 #include "common/shared_state.h"
 #include "download/download_outcome.h"
 #include "download/download_progress.h"
+#include "download/download_room.h"
 #include "download/download_worker.h"
 #include "download/image_record.h"
 #include "download/response_headers.h"
@@ -77,6 +78,10 @@ struct ProgressCallback {
     bool reuse;
     bool askAgain;         // a 304 that doesn't show the kept image: asked again without it
     uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
+    // The room the headers found short (DownloadRoomShort, CacheRoomShort), and the platform's
+    // cache folder it was weighed in.
+    RoomShortage room;
+    char cacheFolder[kImagePathSize];
 };
 
 // The callback object's two tables.
@@ -90,6 +95,16 @@ void ReportLog(ProgressCallback* self, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
 // The platform's cache copy of the download (download_cache_win32.cpp).
+// A folder's room and volume as the system answers for them.
+struct FolderSpace {
+    FolderRoom room;
+    char volumeName[MAX_PATH];
+    char volumePath[kImagePathSize];
+};
+void AskFolderSpace(const char* folder, FolderSpace* space);
+// The folder the platform keeps the download's cache copy in: that of the binding's cache
+// file once it is known, else the system's internet cache folder. False when neither is.
+bool CacheFolder(const WorkerRun* run, char* out);
 // Removes the platform's cache entry of the request, and so its copy of the download, once
 // the download call has returned.
 void RemoveCacheCopy(ProgressCallback* self);

@@ -64,9 +64,10 @@ void ShowLastDownloadLine(WorkerRun* run);
 // WizardState 2 and closes, so the user is back on the drive selection page.
 constexpr UINT kDownloadFailedMessage = WM_APP + 41;
 
-// The "Download Error" message of the run, owned by its page, its cause on the second line.
+// The "Download Error" message of the run, owned by its page, its cause on the second line
+// (`room`: the figures of the room causes).
 void ShowDownloadError(HWND page, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder);
+                       const char* tempFolder, const RoomShortage* room = nullptr);
 
 // Removes the download files that runs have left in the temporary directory: those of
 // processes that have ended, and with `ownToo` also this process's own (at its end).

@@ -142,6 +142,8 @@ void ForgetRequest(ProgressCallback* self) {
     self->reuse = false;
     self->askAgain = false;
     self->imageLength = 0;
+    self->room = RoomShortage{};
+    self->cacheFolder[0] = 0;
     run->received = 0;
     run->announced = 0;
     run->endReported = 0;
@@ -241,7 +243,8 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         MessageBoxA(run->page, text, kDriveErrorCaption, MB_ICONERROR);
         SetRunAlert(run->page, false);
     } else {
-        ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder);
+        ShowDownloadError(run->page, cause, &callback.headers, callback.tempFolder,
+                          &callback.room);
     }
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);

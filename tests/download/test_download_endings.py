@@ -7,10 +7,13 @@ volume are byte for byte unchanged. The rows run one after another in one progra
 the drive selection page the last one left; the last row's download is still held by the
 server when the program ends them with a whole run, during whose write the server lets that
 given-up download finish: the new run writes and verifies its own image. No row leaves a copy of
-the image in the browser cache."""
+an image in the browser cache. A second scenario puts the browser cache on a small drive of its
+own, where the download's copy and the platform's can't both fit: the run ends at the headers
+and says how much room it needs and how much is free."""
 
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -20,13 +23,13 @@ import unittest
 from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from harness import WineSession  # noqa: E402
+from harness import REG_SZ, WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, FOLDER_FULL, FOLDER_READ_ONLY,  # noqa: E402
-                           INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, SERVER_ANSWERED,
-                           SUCCESS, WEB_PAGE, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, cached_copies, create_on, download_error,
-                           is_filled, message_boxes, open_drive_page, run_log,
-                           starts_with_file, watch)
+                           INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, ROOM_FOR_BOTH,
+                           ROOM_FOR_CACHE, SERVER_ANSWERED, SUCCESS, WEB_PAGE, FakeStick,
+                           ImageServer, add_target_drive, build_demo_image, cache_folder,
+                           cached_copies, create_on, download_error, format_size, is_filled,
+                           message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
 STALL_SECONDS = 5
@@ -79,6 +82,19 @@ ROWS = [
     Row("stalled download, Cancel Yes", "hold", None, "held", "cancel", [CANCEL_BOX], 2),
 ]
 
+# The browser cache on a tmpfs of its own, the program started anew for each row: with the
+# temporary folder on it too and room for one image but not two, or alone and without room for
+# one. "{free}" stands for the free room the program found, "{cache}" for the cache folder or
+# the folder of the cache's file in it.
+SIZE = os.path.getsize(IMAGE)
+ROOM_ROWS = [
+    Row("room for the image but not for the cache's copy beside it", "normal", "cache beside",
+        None, None, [error_box(ROOM_FOR_BOTH % ("{temp}", format_size(2 * SIZE), "{free}"))], 2,
+        log=("no room for the image and the cache's copy on the download folder's drive",)),
+    Row("the cache's drive without room for its copy", "normal", "small cache", None, None,
+        [error_box(ROOM_FOR_CACHE % ("{cache}", format_size(SIZE), "{free}"))], 2),
+]
+
 
 class DownloadEndings(unittest.TestCase):
     def temp_folder(self, s):
@@ -87,6 +103,33 @@ class DownloadEndings(unittest.TestCase):
         windows = data.decode("latin-1").rstrip("\0")
         self.assertTrue(windows.lower().startswith("c:\\"), windows)
         return windows, s.c_drive(*windows[3:].split("\\"))
+
+    def windows_path(self, s, path):
+        return "C:\\" + os.path.relpath(path, s.c_drive()).replace("/", "\\")
+
+    def set_up_cache(self, s, row):
+        """The browser cache on a tmpfs, with the temporary folder in it for "cache beside",
+        before the program starts; returns what undoes it."""
+        cache = cache_folder(s)
+        size = SIZE * 3 // 2 if row.setup == "cache beside" else SIZE // 2
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", cache],
+                       check=True)
+        s.mounts.append(cache)
+        old = [s.driver.reg_get("HKCU", "Environment", name) for name in ("TEMP", "TMP")]
+        if row.setup == "cache beside":
+            os.makedirs(os.path.join(cache, "Temp"))
+            for name in ("TEMP", "TMP"):
+                s.driver.reg_set("HKCU", "Environment", name, REG_SZ,
+                                 self.windows_path(s, os.path.join(cache, "Temp")))
+        s.restart_driver()  # the environment of the programs started from now on
+
+        def undo():
+            for name, (kind, data) in zip(("TEMP", "TMP"), old):
+                s.driver.reg_set("HKCU", "Environment", name, kind, data)
+            subprocess.run(["umount", "-l", cache], check=True)
+            s.mounts.remove(cache)
+            s.restart_driver()
+        return undo
 
     def set_up(self, s, server, row, temp):
         """The row's own setup; returns what undoes it."""
@@ -124,7 +167,11 @@ class DownloadEndings(unittest.TestCase):
                 box, shown = d.expect_message(caption, timeout=40)
                 if index == 0 and row.within:
                     self.assertLess(time.monotonic() - acted, row.within, "the box at once")
-                self.assertEqual(shown, text.replace("{temp}", windows_temp))
+                expected = re.escape(text.replace("{temp}", windows_temp)).replace(
+                    re.escape("{free}"), r"\d+(\.\d\d [KMG]B| Bytes)").replace(
+                    re.escape("{cache}"),
+                    re.escape(self.windows_path(s, cache_folder(s))) + r"(\\[^\\ ]+)*")
+                self.assertRegex(shown, "^%s$" % expected)
                 d.answer(box, "ok")
                 d.wait_gone(box, timeout=5)
             drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
@@ -144,8 +191,7 @@ class DownloadEndings(unittest.TestCase):
             self.waiting += 1
         left = glob.glob(os.path.join(host_temp, "HalcyraDownload-*.tmp"))
         self.assertEqual(len(left), self.waiting, left)
-        self.assertEqual(cached_copies(s, (os.path.getsize(IMAGE),)), [],
-                         "no copy of the image in the browser cache")
+        self.assertEqual(cached_copies(s, (SIZE,)), [], "no copy of the image in the browser cache")
         return drive_page
 
     def test_every_download_ending_then_a_late_given_up_download_leaves_the_new_run_alone(self):
@@ -187,6 +233,25 @@ class DownloadEndings(unittest.TestCase):
                 self.assertEqual(kept.read(), newer.read(), "the image file is the new run's")
             self.assertEqual(glob.glob(os.path.join(temp[1], "HalcyraDownload-*.tmp")), [],
                              "no download file is left")
+
+    def test_no_room_for_the_platforms_cache_copy_ends_at_the_headers(self):
+        # A slow server: the box comes at once, not after the transfer.
+        with WineSession("download-room", accept_agreement=True) as s, \
+                ImageServer(IMAGE, rate=MIB // 2) as server:
+            disk, volume = add_target_drive(s)
+            self.waiting = 0
+            for row in ROOM_ROWS:
+                with self.subTest(row.name):
+                    undo = self.set_up_cache(s, row)
+                    try:
+                        program = s.start_program(env=server.program_env())
+                        drive_page = open_drive_page(s.driver)
+                        drive_page = self.run_row(s, server, drive_page, row._replace(setup=None),
+                                                  disk, volume, self.temp_folder(s))
+                        s.driver.close(drive_page)
+                        self.assertEqual(program.wait(30), 0)
+                    finally:
+                        undo()
 
     def test_a_large_image_with_a_stall_limit_of_two_seconds_succeeds(self):
         # The platform reports a fast download only every few seconds and copies it into place

@@ -43,6 +43,12 @@ WEB_PAGE = ("The file received from the application server is not a Halcyra imag
             "first, then try again.")
 FOLDER_FULL = "There is not enough room for the image in the temporary folder %s."
 FOLDER_READ_ONLY = "The image can't be saved in the temporary folder %s."
+# The room the platform's cache copy needs beside the download: the folder, then the room
+# needed and free as the program formats sizes.
+ROOM_FOR_BOTH = ("There is not enough room for the download on the drive of %s: the image and the "
+                 "copy that the system keeps of it while it downloads need %s, and %s are free.")
+ROOM_FOR_CACHE = ("There is not enough room on the drive of %s for the copy of the image that the "
+                  "system keeps while it downloads: it needs %s, and %s are free.")
 # A progress line's time left ("..., about 3 min left").
 TIME_LEFT_TEXT = r", about (\d+ s|\d+ min|\d+ h( \d+ min)?) left"
 TIME_LEFT = re.compile(TIME_LEFT_TEXT + "$")
@@ -296,6 +302,14 @@ def downloaded_image(session):
         if "HalcyraImage.bin" in files:
             return os.path.join(root, "HalcyraImage.bin")
     return None
+
+
+def format_size(count):
+    """A byte count as the program shows it ("4.01 MB")."""
+    for limit, unit in ((1 << 30, "GB"), (1 << 20, "MB"), (1 << 10, "KB")):
+        if count >= limit:
+            return "%.2f %s" % (count / limit, unit)
+    return "%d Bytes" % count
 
 
 def cache_folder(session):
