@@ -107,17 +107,29 @@ void ForEachEntry(HMODULE wininet, bool (*visit)(const INTERNET_CACHE_ENTRY_INFO
     const auto findNext = SystemFunction<FindNextEntryFn>(wininet, "FindNextUrlCacheEntryA");
     const auto findClose = SystemFunction<FindCloseFn>(wininet, "FindCloseUrlCache");
     if (!findFirst || !findNext || !findClose) return;
-    // An entry's record holds its address, file name and headers; one that needs more than
-    // this is not one of the program's.
-    constexpr DWORD kEntrySize = 64 * 1024;
-    auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(malloc(kEntrySize));
-    if (!entry) return;
-    DWORD length = kEntrySize;
-    HANDLE search = findFirst(nullptr, entry, &length);
-    while (search && (!entry->lpszSourceUrlName || visit(*entry, context))) {
-        length = kEntrySize;
-        if (!findNext(search, entry, &length) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            break;
+    // An entry's record holds its address, file name and headers. A record larger than the
+    // buffer is not handed out (the search stays at it): the buffer grows once for it, up to
+    // a limit no entry of the program's comes near, and the search ends past that.
+    constexpr DWORD kEntrySize = 64 * 1024, kLargestEntry = 1024 * 1024;
+    DWORD capacity = kEntrySize, length = capacity;
+    auto* entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(malloc(capacity));
+    const auto grown = [&]() {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || length <= capacity ||
+            length > kLargestEntry)
+            return false;
+        void* larger = realloc(entry, length);
+        if (!larger) return false;
+        entry = static_cast<INTERNET_CACHE_ENTRY_INFOA*>(larger);
+        capacity = length;
+        return true;
+    };
+    HANDLE search = entry ? findFirst(nullptr, entry, &length) : nullptr;
+    if (entry && !search && grown()) search = findFirst(nullptr, entry, &length);
+    while (search) {
+        if (entry->lpszSourceUrlName && !visit(*entry, context)) break;
+        length = capacity;
+        if (findNext(search, entry, &length)) continue;
+        if (!grown() || !findNext(search, entry, &length)) break;
     }
     if (search) findClose(search);
     free(entry);

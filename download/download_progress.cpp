@@ -57,7 +57,7 @@ bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int rando
 
 bool IsRequestAddressOf(const char* address, const char* imageUrl) {
     const size_t length = strlen(imageUrl);
-    if (!address || strncmp(address, imageUrl, length) != 0) return false;
+    if (strncmp(address, imageUrl, length) != 0) return false;
     const char* rest = address + length;
     if (*rest++ != (strchr(imageUrl, '?') ? '&' : '?') || strncmp(rest, "Rand=", 5) != 0)
         return false;
