@@ -41,11 +41,7 @@ TEST(DownloadRoom, TheCacheCopyNeedsRoomBesideTheImageOnItsVolume) {
          Room(kImage, kC, "C:\\"), RoomVerdict::Fits, 0, 0},
         {"one mount folder, no names, other case", kImage, Room(kImage, "", "C:\\Mnt\\"),
          Room(kImage, "", "c:\\mnt"), RoomVerdict::NoRoomForBoth, 2 * kImage, kImage},
-        // Nothing to weigh: no length, no room known for the download folder; the cache's
-        // room unknown leaves the image's own.
-        {"no length", 0, Room(0, kC, "C:\\"), Room(0, kC, "C:\\"), RoomVerdict::Fits, 0, 0},
-        {"the folder's room unknown", kImage, unknown, Room(0, kC, "C:\\"), RoomVerdict::Fits, 0,
-         0},
+        // The cache's room unknown leaves the image's own.
         {"the cache's room unknown", kImage, Room(kImage, kC, "C:\\"), unknown, RoomVerdict::Fits,
          0, 0},
         {"a length past half of 64 bits", UINT64_MAX - 1, Room(UINT64_MAX - 1, kC, "C:\\"),

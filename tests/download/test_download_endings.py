@@ -82,17 +82,17 @@ ROWS = [
     Row("stalled download, Cancel Yes", "hold", None, "held", "cancel", [CANCEL_BOX], 2),
 ]
 
-# The browser cache on a tmpfs of its own, the program started anew for each row: with the
-# temporary folder on it too and room for one image but not two, or alone and without room for
-# one. "{free}" stands for the free room the program found, "{cache}" for the cache folder or
+# The browser cache on a tmpfs of its own, the program started anew for each row: alone and
+# without room for one image, then with the temporary folder on it too and room for one image but
+# not two. "{free}" stands for the free room the program found, "{cache}" for the cache folder or
 # the folder of the cache's file in it.
 SIZE = os.path.getsize(IMAGE)
 ROOM_ROWS = [
+    Row("the cache's drive without room for its copy", "normal", "small cache", None, None,
+        [error_box(ROOM_FOR_CACHE % ("{cache}", format_size(SIZE), "{free}"))], 2),
     Row("room for the image but not for the cache's copy beside it", "normal", "cache beside",
         None, None, [error_box(ROOM_FOR_BOTH % ("{temp}", format_size(2 * SIZE), "{free}"))], 2,
         log=("no room for the image and the cache's copy on the download folder's drive",)),
-    Row("the cache's drive without room for its copy", "normal", "small cache", None, None,
-        [error_box(ROOM_FOR_CACHE % ("{cache}", format_size(SIZE), "{free}"))], 2),
 ]
 
 
@@ -108,28 +108,21 @@ class DownloadEndings(unittest.TestCase):
         return "C:\\" + os.path.relpath(path, s.c_drive()).replace("/", "\\")
 
     def set_up_cache(self, s, row):
-        """The browser cache on a tmpfs, with the temporary folder in it for "cache beside",
-        before the program starts; returns what undoes it."""
+        """The browser cache on a tmpfs of the row's size before the program starts; with the
+        temporary folder in it for "cache beside"."""
         cache = cache_folder(s)
-        size = SIZE * 3 // 2 if row.setup == "cache beside" else SIZE // 2
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % size, "tmpfs", cache],
-                       check=True)
-        s.mounts.append(cache)
-        old = [s.driver.reg_get("HKCU", "Environment", name) for name in ("TEMP", "TMP")]
+        size = "size=%d" % (SIZE * 3 // 2 if row.setup == "cache beside" else SIZE // 2)
+        if cache in s.mounts:
+            subprocess.run(["mount", "-o", "remount," + size, cache], check=True)
+        else:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", size, "tmpfs", cache], check=True)
+            s.mounts.append(cache)
         if row.setup == "cache beside":
             os.makedirs(os.path.join(cache, "Temp"))
             for name in ("TEMP", "TMP"):
                 s.driver.reg_set("HKCU", "Environment", name, REG_SZ,
                                  self.windows_path(s, os.path.join(cache, "Temp")))
         s.restart_driver()  # the environment of the programs started from now on
-
-        def undo():
-            for name, (kind, data) in zip(("TEMP", "TMP"), old):
-                s.driver.reg_set("HKCU", "Environment", name, kind, data)
-            subprocess.run(["umount", "-l", cache], check=True)
-            s.mounts.remove(cache)
-            s.restart_driver()
-        return undo
 
     def set_up(self, s, server, row, temp):
         """The row's own setup; returns what undoes it."""
@@ -242,16 +235,13 @@ class DownloadEndings(unittest.TestCase):
             self.waiting = 0
             for row in ROOM_ROWS:
                 with self.subTest(row.name):
-                    undo = self.set_up_cache(s, row)
-                    try:
-                        program = s.start_program(env=server.program_env())
-                        drive_page = open_drive_page(s.driver)
-                        drive_page = self.run_row(s, server, drive_page, row._replace(setup=None),
-                                                  disk, volume, self.temp_folder(s))
-                        s.driver.close(drive_page)
-                        self.assertEqual(program.wait(30), 0)
-                    finally:
-                        undo()
+                    self.set_up_cache(s, row)
+                    program = s.start_program(env=server.program_env())
+                    drive_page = self.run_row(s, server, open_drive_page(s.driver),
+                                              row._replace(setup=None), disk, volume,
+                                              self.temp_folder(s))
+                    s.driver.close(drive_page)
+                    self.assertEqual(program.wait(30), 0)
 
     def test_a_large_image_with_a_stall_limit_of_two_seconds_succeeds(self):
         # The platform reports a fast download only every few seconds and copies it into place
