@@ -105,7 +105,7 @@ void AskCacheFile(ProgressCallback* self) {
 // once the run has been cancelled or given up, its page has gone, or the headers showed that
 // it can't succeed.
 //
-// What Wine 8's urlmon reports (raw reports of whole runs, HALCYRA_DOWNLOAD_LOG): the received
+// What Wine 8's urlmon reports (raw reports of whole runs, TestDownloadLog): the received
 // count is the true count modulo 2^32 (the last report of a 4 GiB + 1,234,567-byte image
 // carries 1,234,567); the total is the Content-Length only below 2 GiB and 2,147,483,647 from
 // there on; the reports come irregularly, 6 to 66 of them for 4 GiB, up to 32 s apart while
@@ -143,6 +143,37 @@ HRESULT STDMETHODCALLTYPE OnProgress(ProgressCallback* self, ULONG reportedRecei
     return stop ? E_ABORT : S_OK;
 }
 
+// The room of the download folder and of the platform's cache folder for an image of
+// `length` bytes: the cache's copy stays until the download call has returned, so both must
+// fit. A cause when they don't, with the short folder's figures in the callback's record.
+DownloadCause CheckRoomAtHeaders(ProgressCallback* self, const FolderSpace& download,
+                                 uint64_t length) {
+    AskCacheFile(self);
+    FolderSpace cache;
+    cache.room = FolderRoom{false, 0, "", ""};
+    if (CacheFolder(self->run, self->cacheFolder)) AskFolderSpace(self->cacheFolder, &cache);
+    const RoomCheck check = CheckRoom(length, download.room, cache.room);
+    LogEvent("download: room: %llu bytes free in %s (volume %s %s); %llu bytes free in the cache "
+             "folder %s (volume %s %s); %s",
+             static_cast<unsigned long long>(download.room.freeBytes), self->folder,
+             download.volumePath, download.volumeName,
+             static_cast<unsigned long long>(cache.room.freeBytes), self->cacheFolder,
+             cache.room.volumePath, cache.room.volumeName, RoomVerdictName(check.verdict));
+    switch (check.verdict) {
+    case RoomVerdict::Fits:
+        return DownloadCause::None;
+    case RoomVerdict::NoRoomForImage:
+        return DownloadCause::TempFolderFull;
+    case RoomVerdict::NoRoomForBoth:
+        self->room = RoomShortage{self->folder, check.needed, check.freeBytes};
+        return DownloadCause::DownloadRoomShort;
+    case RoomVerdict::NoRoomForCache:
+        self->room = RoomShortage{self->cacheFolder, check.needed, check.freeBytes};
+        return DownloadCause::CacheRoomShort;
+    }
+    return DownloadCause::None;
+}
+
 // Everything the download does with the response headers, once they have arrived: they are
 // kept with the run; a response that still describes the kept image, or one that can't
 // succeed, is stopped at the next report.
@@ -153,21 +184,28 @@ void OnHeaders(ProgressCallback* self, const ResponseHeaders& headers) {
                                self->address, self->askedETag, &headers};
         const ReuseVerdict verdict = DecideReuse(reuse);
         self->reuse = verdict == ReuseVerdict::Reuse;
+        self->askAgain = AskAgainWithoutCondition(headers.status, self->askedETag, verdict);
         LogEvent("kept image: %s%s; %s", ReuseVerdictName(verdict),
                  self->askedETag ? " (asked with If-None-Match)" : "",
-                 self->reuse ? "the transfer stops at the headers" : "the image is downloaded");
+                 self->reuse      ? "the transfer stops at the headers"
+                 : self->askAgain ? "the request is made again without If-None-Match"
+                                  : "the image is downloaded");
     }
     // The kept image stands for the response's body: it needs no room in the temporary folder,
     // but it must fit on the disk.
     self->imageLength = self->reuse ? self->record.length : headers.contentLength;
     HeaderFacts facts{self->reuse ? 200u : headers.status, self->imageLength, false, 0,
                       TargetIdentity.lengthKnown, TargetIdentity.length};
-    ULARGE_INTEGER folderFree;
-    if (!self->reuse && GetDiskFreeSpaceExA(self->folder, &folderFree, nullptr, nullptr)) {
-        facts.folderKnown = true;
-        facts.folderFree = folderFree.QuadPart;
+    FolderSpace download;
+    download.room = FolderRoom{false, 0, "", ""};
+    if (!self->reuse) {
+        AskFolderSpace(self->folder, &download);
+        facts.folderKnown = download.room.known;
+        facts.folderFree = download.room.freeBytes;
     }
     self->stoppedFor = StopAtHeaders(facts);
+    if (self->stoppedFor == DownloadCause::None && !self->reuse && self->imageLength)
+        self->stoppedFor = CheckRoomAtHeaders(self, download, self->imageLength);
     if (self->stoppedFor != DownloadCause::None) {
         self->reuse = false;
         LogEvent("download: stopped at the headers: %s", DownloadCauseName(self->stoppedFor));

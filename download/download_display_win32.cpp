@@ -54,8 +54,11 @@ void ShowDownloadLine(WorkerRun* run, uint64_t count, bool last) {
     ProgressStep step = DecideProgress(count, announced, false, time(nullptr),
                                        run->downloadStart, LastShownSecond, last);
     if (!step.show) return;
+    // The line that ends the download tells no time left.
+    char left[kTimeLeftTextSize] = "";
+    if (!last) TimeLeftText(&run->timeLeft, left, sizeof left);
     char line[kDownloadStatusSize];
-    DownloadStatusLine(line, sizeof line, count, announced, step.rate);
+    DownloadStatusLine(line, sizeof line, count, announced, step.rate, left);
     ShowRunProgress(run->page, line, step.barPosition);
     LastShownSecond = step.elapsed;
 }
@@ -77,6 +80,7 @@ bool WatchDownload(WorkerRun* run, uint32_t stallLimitMs) {
         run->counted = count;
         run->lastByte = now;
     }
+    NoteProgress(&run->timeLeft, now, run->counted, run->announced);
     ShowDownloadLine(run, count, false);
     return StallLimitReached(count, run->announced, run->endReported != 0, now - run->lastByte,
                              stallLimitMs);
@@ -89,9 +93,9 @@ void ShowLastDownloadLine(WorkerRun* run) {
 }
 
 void ShowDownloadError(HWND page, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder) {
+                       const char* folder, const RoomShortage* room) {
     char text[kDownloadErrorSize];
-    DownloadErrorText(text, sizeof text, cause, headers, tempFolder, StallLimitMs() / 1000);
+    DownloadErrorText(text, sizeof text, cause, headers, folder, StallLimitMs() / 1000, room);
     SetRunAlert(page, true);
     FlushRunDisplay(page);
     MessageBoxA(page, text, kDownloadErrorCaption, MB_ICONERROR);

@@ -5,6 +5,7 @@
 
 #include "download/download_progress.h"
 #include "drives/drive_identity.h"
+#include "drives/size_format.h"
 
 namespace {
 
@@ -34,6 +35,9 @@ const char* DownloadCauseName(DownloadCause cause) {
     case DownloadCause::NotAnImage: return "what arrived has no boot signature";
     case DownloadCause::Incomplete: return "the connection closed early";
     case DownloadCause::DiskTooSmall: return "the chosen disk is smaller than the image";
+    case DownloadCause::DownloadRoomShort:
+        return "no room for the image and the cache's copy on the download folder's drive";
+    case DownloadCause::CacheRoomShort: return "no room for the cache's copy on its drive";
     }
     return "";
 }
@@ -89,13 +93,28 @@ bool StallLimitReached(uint64_t received, uint64_t announcedLength, bool endRepo
     return sinceLastByteMs >= limitMs;
 }
 
+namespace {
+
+// "C:\Temp\" reads as "C:\Temp" in a sentence; a drive's root keeps its backslash.
+void SentenceFolder(char* out, size_t size, const char* path) {
+    snprintf(out, size, "%s", path ? path : "");
+    const size_t length = strlen(out);
+    if (length > 3 && out[length - 1] == '\\') out[length - 1] = 0;
+}
+
+}  // namespace
+
 void DownloadErrorText(char* out, size_t size, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder, uint32_t stallSeconds) {
-    // "C:\Temp\" reads as "C:\Temp" in a sentence; a drive's root keeps its backslash.
+                       const char* dataFolder, uint32_t stallSeconds, const RoomShortage* room) {
     char folder[kDownloadErrorSize / 2];
-    snprintf(folder, sizeof folder, "%s", tempFolder ? tempFolder : "");
-    size_t length = strlen(folder);
-    if (length > 3 && folder[length - 1] == '\\') folder[length - 1] = 0;
+    SentenceFolder(folder, sizeof folder, dataFolder);
+    char roomFolder[kDownloadErrorSize / 2], needed[kSizeTextCapacity] = "",
+         freeText[kSizeTextCapacity] = "";
+    SentenceFolder(roomFolder, sizeof roomFolder, room ? room->folder : "");
+    if (room) {
+        FormatSize(static_cast<int64_t>(room->needed), needed);
+        FormatSize(static_cast<int64_t>(room->freeBytes), freeText);
+    }
     char line[kDownloadErrorSize];
     line[0] = 0;
     switch (cause) {
@@ -141,6 +160,19 @@ void DownloadErrorText(char* out, size_t size, DownloadCause cause, const Respon
         break;
     case DownloadCause::DiskTooSmall:  // told as a drive error, with both sizes
         snprintf(line, sizeof line, "The chosen USB Flash Drive is smaller than the image.");
+        break;
+    case DownloadCause::DownloadRoomShort:
+        snprintf(line, sizeof line,
+                 "There is not enough room for the download on the drive of %s: the image and "
+                 "the copy that the system keeps of it while it downloads need %s, and %s are "
+                 "free.",
+                 roomFolder, needed, freeText);
+        break;
+    case DownloadCause::CacheRoomShort:
+        snprintf(line, sizeof line,
+                 "There is not enough room on the drive of %s for the copy of the image that the "
+                 "system keeps while it downloads: it needs %s, and %s are free.",
+                 roomFolder, needed, freeText);
         break;
     }
     if (line[0]) {

@@ -19,6 +19,8 @@ enum class DownloadCause : uint8_t {
     NotAnImage,          // a file without the boot signature arrived
     Incomplete,          // the connection closed before the whole image had arrived
     DiskTooSmall,        // the chosen disk is known to be smaller than the announced image
+    DownloadRoomShort,   // the download folder's volume can't take the image and the cache's copy
+    CacheRoomShort,      // the internet cache's volume can't take its copy of the image
 };
 
 // Result codes of the download call the outcome tells apart (HRESULT values).
@@ -79,8 +81,17 @@ constexpr const char kWebPageText[] =
 
 constexpr size_t kDownloadErrorSize = 5120;  // room for the whole text, a long folder included
 
+// The two room causes: the folder whose volume is short of room, the bytes it needs there
+// and the bytes free.
+struct RoomShortage {
+    const char* folder;
+    uint64_t needed;
+    uint64_t freeBytes;
+};
+
 // "Unable to connect ... connection.", an empty line, then the cause, into out. `headers`
-// gives the server's answer, `tempFolder` the folder of the two folder causes (shown without
-// its closing backslash), `stallSeconds` the limit of NoData.
+// gives the server's answer, `dataFolder` the folder of the two folder causes (shown without
+// its closing backslash), `stallSeconds` the limit of NoData, `room` the room causes' figures.
 void DownloadErrorText(char* out, size_t size, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder, uint32_t stallSeconds);
+                       const char* dataFolder, uint32_t stallSeconds,
+                       const RoomShortage* room = nullptr);

@@ -70,6 +70,18 @@ bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int rando
     return true;
 }
 
+bool IsRequestAddressOf(const char* address, const char* imageUrl) {
+    const size_t length = strlen(imageUrl);
+    if (strncmp(address, imageUrl, length) != 0) return false;
+    const char* rest = address + length;
+    if (*rest++ != (strchr(imageUrl, '?') ? '&' : '?') || strncmp(rest, "Rand=", 5) != 0)
+        return false;
+    rest += 5;
+    if (*rest < '0' || *rest > '9') return false;
+    while (*rest >= '0' && *rest <= '9') ++rest;
+    return *rest == 0;
+}
+
 uint32_t RequestSeed(uint32_t timeNow, uint32_t tickCount, uint32_t processId, uint32_t runNumber) {
     // Each input is folded in through a multiply-xorshift round, so that inputs differing in
     // one low bit give unrelated seeds.
@@ -130,12 +142,14 @@ ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelReques
     return step;
 }
 
-void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate) {
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate,
+                        const char* timeLeft) {
     char receivedText[32], totalText[32], rateText[32];
     FormatSize(static_cast<int64_t>(received), receivedText);
     FormatSize(static_cast<int64_t>(total), totalText);
     FormatRate(rate, rateText);
-    snprintf(out, size, "%s of %s Downloaded (%s)", receivedText, totalText, rateText);
+    snprintf(out, size, "%s of %s Downloaded (%s)%s%s", receivedText, totalText, rateText,
+             timeLeft && timeLeft[0] ? ", " : "", timeLeft ? timeLeft : "");
 }
 
 bool DownloadComplete(uint64_t fileSize, uint64_t announcedLength, uint32_t httpStatus) {

@@ -32,6 +32,9 @@ const char* ImageAddressFrom(const char* setValue);
 // has no query string yet). False, with `out` empty, when it doesn't fit in `size` characters.
 bool BuildRequestAddress(char* out, size_t size, const char* imageUrl, int randomValue);
 
+// True when `address` is a request address that BuildRequestAddress makes of `imageUrl`.
+bool IsRequestAddressOf(const char* address, const char* imageUrl);
+
 // The random number of a request, 0 to 32,767, from the runtime generator's next value.
 inline int RequestRandom(int generatorValue) { return generatorValue & 0x7FFF; }
 
@@ -72,8 +75,10 @@ ProgressStep DecideProgress(uint64_t received, uint64_t total, bool cancelReques
                             int64_t now, int64_t downloadStart, int32_t lastShownSecond,
                             bool last = false);
 
-// "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize).
-void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate);
+// "<received> of <total> Downloaded (<rate>)" into out (at least kDownloadStatusSize), then
+// ", <time left>" when `timeLeft` has a text.
+void DownloadStatusLine(char* out, size_t size, uint64_t received, uint64_t total, int64_t rate,
+                        const char* timeLeft = nullptr);
 
 // True when a download that reported success delivered the image: the server's HTTP status (0
 // when none was reported) is a success, the file has at least one byte and, when the server

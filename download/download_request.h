@@ -10,6 +10,7 @@
 #include "common/shared_state.h"
 #include "download/download_outcome.h"
 #include "download/download_progress.h"
+#include "download/download_room.h"
 #include "download/download_worker.h"
 #include "download/image_record.h"
 #include "download/response_headers.h"
@@ -61,7 +62,7 @@ struct ProgressCallback {
     DownloadCause stoppedFor;  // set when the headers show that the download can't succeed
     ReceivedCounter received;
     IBinding* binding;         // the platform's binding of the download, while it runs
-    FILE* reportLog;           // HALCYRA_DOWNLOAD_LOG: the platform's raw reports, for tests
+    FILE* reportLog;           // TestDownloadLog: the platform's raw reports, for tests
     char folder[kImagePathSize];  // the folder of the run's files
     char downloadFile[kImagePathSize];
     char imageFile[kImagePathSize];
@@ -75,9 +76,14 @@ struct ProgressCallback {
     ImageRecord record;
     bool askedETag;        // the request asked with the record's ETag (If-None-Match)
     bool reuse;
+    bool askAgain;         // a 304 that doesn't show the kept image: asked again without it
     bool kept;             // the run writes the kept image (the headers showed it)
     HANDLE download;       // a download that passed its check, open for the write
     uint64_t imageLength;  // the length the headers announce (the kept one's, when kept)
+    // The room the headers found short (DownloadRoomShort, CacheRoomShort), and the platform's
+    // cache folder it was weighed in.
+    RoomShortage room;
+    char cacheFolder[kImagePathSize];
 };
 
 // The callback object's two tables.
@@ -86,9 +92,27 @@ extern const HttpNegotiateTable kNegotiateTable;
 
 // Lets go of the platform's binding of the download, once the download call has returned.
 void ReleaseBinding(ProgressCallback* self);
-// One line of the report log (HALCYRA_DOWNLOAD_LOG): the tick count, then the line.
+// One line of the report log (TestDownloadLog): the tick count, then the line.
 void ReportLog(ProgressCallback* self, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// The platform's cache copy of the download (download_cache_win32.cpp).
+// A folder's room and volume as the system answers for them.
+struct FolderSpace {
+    FolderRoom room;
+    char volumeName[MAX_PATH];
+    char volumePath[kImagePathSize];
+};
+void AskFolderSpace(const char* folder, FolderSpace* space);
+// The folder the platform keeps the download's cache copy in: that of the binding's cache
+// file once it is known, else the system's internet cache folder. False when neither is.
+bool CacheFolder(const WorkerRun* run, char* out);
+// Removes the platform's cache entry of the request, and so its copy of the download, once
+// the download call has returned.
+void RemoveCacheCopy(ProgressCallback* self);
+// Removes the cache entries that earlier requests for the image address left (those the
+// platform still held open then, and those of runs that ended before their removal).
+void RemoveEarlierCopies(const char* imageUrl);
 
 // The run's files (download_files_win32.cpp).
 // `folder` followed by `name` into out (kImagePathSize); false when it doesn't fit.

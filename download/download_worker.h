@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/time_left.h"
 #include "download/download_outcome.h"
 
 // The phase of a run's download: kDownloading from the page's opening until the download call
@@ -32,6 +33,7 @@ struct WorkerRun {
     char cacheFile[MAX_PATH] = {};
     std::atomic<uint8_t> cacheFileKnown{0};
     uint64_t counted = 0;  // page's thread only: the count the page has seen, never less
+    TimeLeftClock timeLeft{};  // page's thread only: the time left the progress line shows
 };
 
 // Counts the openings of the progress page; with RunPage it tells a worker whether its page
@@ -65,9 +67,10 @@ void ShowLastDownloadLine(WorkerRun* run);
 // WizardState 2 and closes, so the user is back on the drive selection page.
 constexpr UINT kDownloadFailedMessage = WM_APP + 41;
 
-// The "Download Error" message of the run, owned by its page, its cause on the second line.
+// The "Download Error" message of the run, owned by its page, its cause on the second line
+// (`room`: the figures of the room causes).
 void ShowDownloadError(HWND page, DownloadCause cause, const ResponseHeaders* headers,
-                       const char* tempFolder);
+                       const char* folder, const RoomShortage* room = nullptr);
 
 // Removes the download files that runs have left in the temporary directory: those of
 // processes that have ended, and with `ownToo` also this process's own (at its end).

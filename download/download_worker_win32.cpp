@@ -25,8 +25,9 @@ namespace {
 uint32_t DownloadCount = 0;  // requests of this process: part of each request's seed
 
 enum class Downloaded { Image, Failed, GivenUp };
-// One request's end: Kept when its headers showed the kept image.
-enum class Fetched { Image, Kept, Failed, GivenUp };
+// One request's end: Kept when its headers showed the kept image, AskAgain when a 304 to its
+// condition didn't.
+enum class Fetched { Image, Kept, AskAgain, Failed, GivenUp };
 
 // The platform's download call, from the system's urlmon.dll: a urlmon.dll in the program's
 // folder (the downloads folder) would be loaded first by name, and urlmon is not one of the
@@ -46,7 +47,8 @@ bool GivenUp(WorkerRun* run) { return run->downloading.exchange(kNotDownloading)
 
 // One request: Image once the run's download file holds a download that passed the check,
 // open in `download` for the write; Kept when the headers showed the kept image (nothing was
-// fetched and nothing touched); Failed with its cause; GivenUp when the page took the run over.
+// fetched and nothing touched); AskAgain for a 304 that doesn't show it; Failed with its cause;
+// GivenUp when the page took the run over.
 Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     WorkerRun* run = self->run;
     *cause = PrepareFiles(self);
@@ -88,6 +90,9 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     ReportLog(self, "result %08lx\n", static_cast<unsigned long>(result));
     const DWORD took = GetTickCount() - started;
     const uint64_t arrived = ArrivedCount(run);
+    // The platform's cache copy goes now, whatever the end: the count it gave stays with the run.
+    if (arrived > run->received) run->received = arrived;
+    RemoveCacheCopy(self);
     LogEvent("download: call returned %08lx after %lu ms, %llu bytes (%.0f bytes/s)",
              static_cast<unsigned long>(result), static_cast<unsigned long>(took),
              static_cast<unsigned long long>(arrived), took ? arrived * 1000.0 / took : 0.0);
@@ -101,9 +106,10 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
         return Fetched::GivenUp;
     }
     // Stopped at the headers: the run's own download file goes, the kept image stays as it is.
-    if (self->reuse) {
+    if (self->reuse || self->askAgain) {
         RemoveDownloadFile(self);
-        return Fetched::Kept;
+        *cause = self->stoppedFor;
+        return self->reuse ? Fetched::Kept : Fetched::AskAgain;
     }
     // A later run's flag is not this worker's to clear.
     if (RunPageIsOpen(run)) {
@@ -141,18 +147,38 @@ void ForgetRequest(ProgressCallback* self) {
     self->received = ReceivedCounter{};
     self->askedETag = false;
     self->reuse = false;
+    self->askAgain = false;
     self->imageLength = 0;
+    self->room = RoomShortage{};
+    self->cacheFolder[0] = 0;
     run->received = 0;
     run->announced = 0;
     run->endReported = 0;
     run->cacheFileKnown = 0;
 }
 
+// The next request goes without the kept image, and is downloaded whole.
+void WithoutKeptImage(ProgressCallback* self) {
+    ForgetRequest(self);
+    self->reuseAllowed = false;
+    self->run->downloading = kDownloading;
+    if (RunPageIsOpen(self->run)) SetRunBarRange(self->run->page, kDownloadBarSteps);
+    ShowWorkerStatus(self->run, kDownloadingText);
+}
+
 // The run's image: the kept one when the server still serves it (`kept`), else a download,
 // open in `download`. Failed with its cause (a cancel leaves the cause None); GivenUp when the
 // page took the run over while it downloaded.
 Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
-    switch (Request(self, cause)) {
+    RemoveEarlierCopies(self->address);
+    Fetched fetched = Request(self, cause);
+    if (fetched == Fetched::AskAgain) {
+        // The record stays until a download replaces it: a later run asks with it again.
+        *cause = DownloadCause::None;
+        WithoutKeptImage(self);
+        fetched = Request(self, cause);
+    }
+    switch (fetched) {
     case Fetched::Image:
         self->kept = false;
         return Downloaded::Image;
@@ -160,6 +186,7 @@ Downloaded Download(ProgressCallback* self, DownloadCause* cause) {
         self->kept = true;
         strcpy(ImagePath, self->imageFile);
         return Downloaded::Image;
+    case Fetched::AskAgain:  // only a request with the condition asks again
     case Fetched::Failed:
         return Downloaded::Failed;
     case Fetched::GivenUp:
@@ -210,16 +237,12 @@ bool UseKeptImage(ProgressCallback* self, HANDLE file, uint64_t length,
 // The kept image can't be used: its record goes, and the run downloads the image whole.
 void DownloadAfterAll(ProgressCallback* self) {
     RemoveImageRecord();
-    ForgetRequest(self);
-    self->reuseAllowed = false;
-    self->run->downloading = kDownloading;
     if (RunPageIsOpen(self->run)) {
         // Work still runs: the close question stays on, now for the download.
         DownloadActive = 1;
         WriteActive = 0;
-        SetRunBarRange(self->run->page, kDownloadBarSteps);
     }
-    ShowWorkerStatus(self->run, kDownloadingText);
+    WithoutKeptImage(self);
 }
 
 // Writes the run's image (without one, after a cancel, the writer reports the cancel). False
@@ -310,7 +333,7 @@ DWORD WINAPI DownloadWorker(LPVOID parameter) {
         MessageBoxA(run->page, text, kDriveErrorCaption, MB_ICONERROR);
         SetRunAlert(run->page, false);
     } else {
-        ShowDownloadError(run->page, cause, &callback.headers, callback.folder);
+        ShowDownloadError(run->page, cause, &callback.headers, callback.folder, &callback.room);
     }
     // Sent, not stored here: the page stores the result and closes only if it is still open.
     if (RunPageIsOpen(run)) SendMessageA(run->page, kDownloadFailedMessage, 0, 0);

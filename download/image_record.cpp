@@ -135,6 +135,10 @@ ReuseVerdict DecideReuse(const ReuseFacts& facts) {
     return ReuseVerdict::Reuse;
 }
 
+bool AskAgainWithoutCondition(uint32_t status, bool askedETag, ReuseVerdict verdict) {
+    return status == kNotModified && askedETag && verdict != ReuseVerdict::Reuse;
+}
+
 bool ConditionalRequestHeader(char* out, size_t size, RecordState state,
                               const ImageRecord& record, const char* address) {
     if (size) out[0] = 0;

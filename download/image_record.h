@@ -71,6 +71,11 @@ struct ReuseFacts {
 // the server's own word that the kept image is the one it serves.
 ReuseVerdict DecideReuse(const ReuseFacts& facts);
 
+// A "304 Not Modified" to the request's If-None-Match that doesn't show the kept image (it names
+// another ETag, as a proxy that adds "W/" does) says nothing about the image: the request is
+// made again without the condition and the image downloaded whole.
+bool AskAgainWithoutCondition(uint32_t status, bool askedETag, ReuseVerdict verdict);
+
 // The request's extra header when a record with a strong ETag is kept for this address:
 // "If-None-Match: <ETag>\r\n", so that a server that still serves that image answers "304 Not
 // Modified" without a body. False, with `out` empty, when there is none to send.

@@ -3,6 +3,7 @@
 // back.
 #include <cstring>
 
+#include "common/time_left.h"
 #include "write/writer_run.h"
 
 namespace {
@@ -20,9 +21,20 @@ void VerifyFailed(const WriterRun& run) {
     run.shared.cancelRequested->store(1);
 }
 
-// "<done> of <total> Written (n%)" (or Verified) and the bar, handed to the page.
+// "<done> of <total> Written (n%)" (or Verified), the time left of that phase, and the bar,
+// handed to the page. Each run has a worker thread of its own, and each phase its word.
 void ShowChunkProgress(WriterRun& run, int64_t done, int64_t total, const char* word) {
-    BuildWriteProgressLine(done, total, run.text, word);
+    static thread_local TimeLeftClock clock{};
+    static thread_local const char* phase = nullptr;
+    if (word != phase) {
+        clock = TimeLeftClock{};
+        phase = word;
+    }
+    NoteProgress(&clock, run.ops.milliseconds(run.ops.context), static_cast<uint64_t>(done),
+                 static_cast<uint64_t>(total));
+    char left[kTimeLeftTextSize];
+    TimeLeftText(&clock, left, sizeof left);
+    BuildWriteProgressLine(done, total, run.text, word, left);
     run.ops.showProgress(run.ops.context, run.text, BarPosition(done, total));
 }
 

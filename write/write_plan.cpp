@@ -57,11 +57,13 @@ int TextPercent(int64_t written, int64_t total) {
     return static_cast<int>(std::floor(Percent(written, total) + 0.5));
 }
 
-void BuildWriteProgressLine(int64_t written, int64_t total, char* out, const char* word) {
+void BuildWriteProgressLine(int64_t written, int64_t total, char* out, const char* word,
+                            const char* timeLeft) {
     char writtenText[kSizeTextCapacity];
     char totalText[kSizeTextCapacity];
     FormatSize(written, writtenText);
     FormatSize(total, totalText);
-    std::snprintf(out, kProgressLineCapacity, "%s of %s %s (%d%%)", writtenText, totalText, word,
-                  TextPercent(written, total));
+    std::snprintf(out, kProgressLineCapacity, "%s of %s %s (%d%%)%s%s", writtenText, totalText,
+                  word, TextPercent(written, total), timeLeft && timeLeft[0] ? ", " : "",
+                  timeLeft ? timeLeft : "");
 }

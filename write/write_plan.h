@@ -45,9 +45,10 @@ int BarPosition(int64_t written, int64_t total);
 int TextPercent(int64_t written, int64_t total);
 
 // "%s of %s Written (%0.0f%%)" with both sizes formatted by FormatSize; the read-back shows
-// "Verified" in place of "Written". `out` holds at least kProgressLineCapacity characters.
+// "Verified" in place of "Written"; then ", <time left>" when `timeLeft` has a text. `out`
+// holds at least kProgressLineCapacity characters.
 constexpr int kProgressLineCapacity = 96;
 constexpr const char kWrittenWord[] = "Written";
 constexpr const char kVerifiedWord[] = "Verified";
 void BuildWriteProgressLine(int64_t written, int64_t total, char* out,
-                            const char* word = kWrittenWord);
+                            const char* word = kWrittenWord, const char* timeLeft = nullptr);

@@ -142,6 +142,18 @@ TEST(DownloadErrorText, TheDesignsLineThenTheCause) {
     EXPECT_EQ(ErrorText(DownloadCause::Incomplete),
               kFirst + "The connection to the application server closed before the whole image "
                        "had arrived.");
+    // The room causes name the short drive's folder and both sizes.
+    const RoomShortage both{"C:\\Users\\ann\\Temp\\", 8589934602ull, 5368709120ull};
+    char text[kDownloadErrorSize];
+    DownloadErrorText(text, sizeof text, DownloadCause::DownloadRoomShort, nullptr, "", 0, &both);
+    EXPECT_EQ(text, kFirst + "There is not enough room for the download on the drive of "
+                             "C:\\Users\\ann\\Temp: the image and the copy that the system "
+                             "keeps of it while it downloads need 8.00 GB, and 5.00 GB are free.");
+    const RoomShortage cache{"D:\\", 4294967301ull, 1048576};
+    DownloadErrorText(text, sizeof text, DownloadCause::CacheRoomShort, nullptr, "", 0, &cache);
+    EXPECT_EQ(text, kFirst + "There is not enough room on the drive of D:\\ for the copy of the "
+                             "image that the system keeps while it downloads: it needs 4.00 GB, "
+                             "and 1.00 MB are free.");
     // Without a cause (the worker could not even start), the design's line alone.
     EXPECT_EQ(ErrorText(DownloadCause::None), kFirst.substr(0, kFirst.size() - 2));
 }

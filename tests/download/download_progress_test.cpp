@@ -33,6 +33,11 @@ TEST(DownloadProgress, ShowsBarRateAndLineOncePerElapsedSecond) {
     EXPECT_EQ(step.rate, 524288);
     EXPECT_EQ(StatusLine(2621440, k100MB, step.rate), "2.50 MB of 100.00 MB Downloaded (512.00 KB/s)");
 
+    // A time left follows the line's own text.
+    char line[kDownloadStatusSize];
+    DownloadStatusLine(line, sizeof line, 2621440, k100MB, step.rate, "about 3 min left");
+    EXPECT_STREQ(line, "2.50 MB of 100.00 MB Downloaded (512.00 KB/s), about 3 min left");
+
     // A second report within the same elapsed second changes nothing.
     step = DecideProgress(2700000, k100MB, false, 1005, 1000, 5);
     EXPECT_FALSE(step.show);
@@ -86,6 +91,24 @@ TEST(DownloadRequest, AppendsRandToTheConfiguredQuery) {
               "http://127.0.0.1:8080/halcyra/image?a=1&b=2&Rand=32767");
     // An address without a query string gets one.
     EXPECT_EQ(Request("http://127.0.0.1/image.bin", 5), "http://127.0.0.1/image.bin?Rand=5");
+}
+
+TEST(DownloadRequest, TheRequestsOfAnImageAddressAreToldApartFromOtherAddresses) {
+    const char* image = "https://example.test/image?product=halcyra";
+    const struct {
+        const char* address;
+        bool ours;
+    } rows[] = {
+        {"https://example.test/image?product=halcyra&Rand=32767", true},
+        {"https://example.test/image?product=halcyra&Rand=", false},
+        {"https://example.test/image?product=halcyra&Rand=12&moved=1", false},
+        {"https://example.test/image?product=halcyra?Rand=1", false},
+        {"https://example.test/image?product=halcyrax&Rand=1", false},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(IsRequestAddressOf(row.address, image), row.ours) << row.address;
+    EXPECT_TRUE(
+        IsRequestAddressOf("http://127.0.0.1/image.bin?Rand=5", "http://127.0.0.1/image.bin"));
 }
 
 TEST(DownloadRequest, AnAddressThatDoesNotFitGivesNoRequest) {

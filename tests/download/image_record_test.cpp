@@ -79,7 +79,13 @@ TEST(ImageRecord, WhichHeadersShowTheKeptImage) {
     EXPECT_EQ(asked(Now("\"1f-5a\"", kDate, 0, 304)), ReuseVerdict::Reuse);
     EXPECT_EQ(asked(Now("", "", 0, 304)), ReuseVerdict::Reuse);
     EXPECT_EQ(asked(Now("\"20-5b\"", kDate, 0, 304)), ReuseVerdict::Changed);
+    EXPECT_EQ(asked(Now("W/\"1f-5a\"", kDate, 0, 304)), ReuseVerdict::Changed);
     EXPECT_EQ(Decide(strong, Now("\"1f-5a\"", kDate, 0, 304)), ReuseVerdict::NotServed);
+    // Such a 304 to the condition is asked again without it; one nobody asked for is an answer.
+    EXPECT_TRUE(AskAgainWithoutCondition(304, true, ReuseVerdict::Changed));
+    EXPECT_FALSE(AskAgainWithoutCondition(304, true, ReuseVerdict::Reuse));
+    EXPECT_FALSE(AskAgainWithoutCondition(304, false, ReuseVerdict::NotServed));
+    EXPECT_FALSE(AskAgainWithoutCondition(200, true, ReuseVerdict::Changed));
     // The same request answered with the image: the headers decide as for any other.
     EXPECT_EQ(asked(Now("\"1f-5a\"", kDate)), ReuseVerdict::Reuse);
     EXPECT_EQ(asked(Now("\"20-5b\"", kDate)), ReuseVerdict::Changed);

@@ -6,10 +6,14 @@ in order, that the program is back on the drive selection page, and that the sti
 volume are byte for byte unchanged. The rows run one after another in one program, each from
 the drive selection page the last one left; the last row's download is still held by the
 server when the program ends them with a whole run, during whose write the server lets that
-given-up download finish: the new run writes and verifies its own image."""
+given-up download finish: the new run writes and verifies its own image. No row leaves a copy of
+an image in the browser cache. A second scenario puts the browser cache on a small drive of its
+own, where the download's copy and the platform's can't both fit: the run ends at the headers
+and says how much room it needs and how much is free."""
 
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -19,12 +23,13 @@ import unittest
 from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
-from harness import WineSession  # noqa: E402
+from harness import REG_SZ, WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, DATA_FOLDER, DRIVE_LIST, FOLDER_FULL, FOLDER_READ_ONLY,  # noqa: E402
-                           INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, SERVER_ANSWERED,
-                           SUCCESS, WEB_PAGE, FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, create_on, download_error, is_filled, message_boxes,
-                           open_drive_page, run_log, starts_with_file, watch)
+                           INCOMPLETE, NO_CONNECTION, NO_DATA, NOT_AN_IMAGE, PAGE, ROOM_FOR_BOTH,
+                           ROOM_FOR_CACHE, SERVER_ANSWERED, SUCCESS, WEB_PAGE, FakeStick,
+                           ImageServer, add_target_drive, build_demo_image, cache_folder,
+                           cached_copies, create_on, download_error, format_size, is_filled,
+                           message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
 STALL_SECONDS = 5
@@ -78,10 +83,55 @@ ROWS = [
 ]
 
 
+# The browser cache on a tmpfs of its own, the program started anew for each row: alone and
+# without room for one image, then with the folder of the download on it too and room for one
+# image but not two. The download shares the cache's drive only in the temporary folder, which
+# the program falls back to when it can't make its own folder (C:\ProgramData read-only).
+# "{free}" stands for the free room the program found, "{cache}" for the cache folder or the
+# folder of the cache's file in it.
+SIZE = os.path.getsize(IMAGE)
+ROOM_ROWS = [
+    Row("the cache's drive without room for its copy", "normal", "small cache", None, None,
+        [error_box(ROOM_FOR_CACHE % ("{cache}", format_size(SIZE), "{free}"))], 2),
+    Row("room for the image but not for the cache's copy beside it", "normal", "cache beside",
+        None, None, [error_box(ROOM_FOR_BOTH % ("{folder}", format_size(2 * SIZE), "{free}"))], 2,
+        log=("no room for the image and the cache's copy on the download folder's drive",)),
+]
+
+
 class DownloadEndings(unittest.TestCase):
     def data_folder(self, s):
         """(Windows path, host path) of the folder of the program's files."""
         return "C:\\" + "\\".join(DATA_FOLDER), s.c_drive(*DATA_FOLDER)
+
+    def windows_path(self, s, path):
+        return "C:\\" + os.path.relpath(path, s.c_drive()).replace("/", "\\")
+
+    def set_up_cache(self, s, row):
+        """The browser cache on a tmpfs of the row's size before the program starts; with the
+        folder of the download in it for "cache beside"."""
+        cache = cache_folder(s)
+        size = "size=%d" % (SIZE * 3 // 2 if row.setup == "cache beside" else SIZE // 2)
+        if cache in s.mounts:
+            subprocess.run(["mount", "-o", "remount," + size, cache], check=True)
+        else:
+            subprocess.run(["mount", "-t", "tmpfs", "-o", size, "tmpfs", cache], check=True)
+            s.mounts.append(cache)
+        folder = self.data_folder(s)
+        if row.setup == "cache beside":
+            os.makedirs(os.path.join(cache, "Temp"))
+            for name in ("TEMP", "TMP"):
+                s.driver.reg_set("HKCU", "Environment", name, REG_SZ,
+                                 self.windows_path(s, os.path.join(cache, "Temp")))
+            shutil.rmtree(s.c_drive(*DATA_FOLDER))
+            program_data = s.c_drive("ProgramData")
+            subprocess.run(["mount", "--bind", program_data, program_data], check=True)
+            s.mounts.append(program_data)
+            subprocess.run(["mount", "-o", "remount,ro,bind", program_data], check=True)
+            folder = (self.windows_path(s, os.path.join(cache, "Temp")),
+                      os.path.join(cache, "Temp"))
+        s.restart_driver()  # the environment of the programs started from now on
+        return folder
 
     def set_up(self, s, server, row, folder):
         """The row's own setup; returns what undoes it."""
@@ -119,7 +169,11 @@ class DownloadEndings(unittest.TestCase):
                 box, shown = d.expect_message(caption, timeout=40)
                 if index == 0 and row.within:
                     self.assertLess(time.monotonic() - acted, row.within, "the box at once")
-                self.assertEqual(shown, text.replace("{folder}", windows_folder))
+                expected = re.escape(text.replace("{folder}", windows_folder)).replace(
+                    re.escape("{free}"), r"\d+(\.\d\d [KMG]B| Bytes)").replace(
+                    re.escape("{cache}"),
+                    re.escape(self.windows_path(s, cache_folder(s))) + r"(\\[^\\ ]+)*")
+                self.assertRegex(shown, "^%s$" % expected)
                 d.answer(box, "ok")
                 d.wait_gone(box, timeout=5)
             drive_page = d.wait_window(PAGE, control=DRIVE_LIST, timeout=20)
@@ -139,6 +193,7 @@ class DownloadEndings(unittest.TestCase):
             self.waiting += 1
         left = glob.glob(os.path.join(host_folder, "HalcyraDownload-*.tmp"))
         self.assertEqual(len(left), self.waiting, left)
+        self.assertEqual(cached_copies(s, (SIZE,)), [], "no copy of the image in the browser cache")
         return drive_page
 
     def test_every_download_ending_then_a_late_given_up_download_leaves_the_new_run_alone(self):
@@ -206,6 +261,21 @@ class DownloadEndings(unittest.TestCase):
                                                  large]).returncode, 0, "the disk holds the image")
         finally:
             os.unlink(large)
+
+    def test_no_room_for_the_platforms_cache_copy_ends_at_the_headers(self):
+        # A slow server: the box comes at once, not after the transfer.
+        with WineSession("download-room", accept_agreement=True) as s, \
+                ImageServer(IMAGE, rate=MIB // 2) as server:
+            disk, volume = add_target_drive(s)
+            self.waiting = 0
+            for row in ROOM_ROWS:
+                with self.subTest(row.name):
+                    folder = self.set_up_cache(s, row)
+                    program = s.start_program(settings=server.program_settings())
+                    drive_page = self.run_row(s, server, open_drive_page(s.driver),
+                                              row._replace(setup=None), disk, volume, folder)
+                    s.driver.close(drive_page)
+                    self.assertEqual(program.wait(30), 0)
 
 
 if __name__ == "__main__":

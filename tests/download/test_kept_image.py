@@ -6,8 +6,11 @@ must be the recorded one before the stick's first chunk is written: a kept file 
 byte, held open for writing by another program, swapped while it is written, or planted with a
 forged record where a program of the user can write, never reaches the stick as the finished
 image; the server's image does. A download gets its record only once the stick holds it,
-proven. The rows run one after another in one prefix, each from the drive selection page the
-row before left or from a new start of the program."""
+proven; so is the image downloaded when a 304 names another ETag than the kept one. No row
+leaves a copy of an image in the browser cache, also not when the server redirects the request;
+a download cancelled midway leaves its unfinished copy only until the next start's download.
+The rows run one after another in one prefix, each from the drive selection page the row before
+left or from a new start of the program."""
 
 import glob
 import hashlib
@@ -22,7 +25,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from harness import REG_SZ, SETTINGS_KEY, WineSession  # noqa: E402
 from creation_flow import (CANCEL, CANCELLED, DRIVE_LIST, PAGE, SUCCESS,  # noqa: E402
                            FakeStick, ImageServer, add_target_drive,
-                           build_demo_image, create_on, downloaded_image, fill_file, kept_record,
+                           build_demo_image, cached_copies, create_on, downloaded_image,
+                           fill_file, kept_record,
                            message_boxes, open_drive_page, run_log, starts_with_file, watch)
 
 MIB = 1 << 20
@@ -59,8 +63,14 @@ PROVEN = "kept image: its SHA-256 as written is the recorded one"
 ROWS = [
     Row("first run, Cancel during the write: no record", True, {}, None, "slow", "Written",
         False, 1, None, None, ("kept image: no image is kept; the image is downloaded",)),
-    Row("Create again: downloaded again, the record once the stick is proven", False, {}, None,
-        "same", None, False, 1, IMAGE, IMAGE, ("kept image: record written: ETag \"",)),
+    # Wine holds the unfinished download's cache file open until the program ends: the next
+    # start's download removes it.
+    Row("Create again: Cancel midway through a slow download", False, {"rate": MIB}, None,
+        "same", "Downloaded", False, 0, "unchanged", None,
+        ("the cache's copy of the unfinished download is still in use",)),
+    Row("Create again: downloaded again, the record once the stick is proven", False,
+        {"rate": 0}, None, "same", None, False, 1, IMAGE, IMAGE,
+        ("kept image: record written: ETag \"",)),
     Row("a new start: the kept image, Cancel during its write", True, {}, None, "slow",
         "Written", True, 0, None, IMAGE,
         ("the server still serves the kept image (asked with If-None-Match); the transfer "
@@ -87,7 +97,22 @@ ROWS = [
         ("download: response 200 OK", "the server still serves the kept image", PROVEN)),
     Row("the server's image replaced: downloaded again", True, {"conditional": 1, "image": NEWER},
         None, "plain", None, False, 1, NEWER, NEWER, ("the server's image has changed",)),
-    Row("a server without ETag and Last-Modified: downloaded again", True, {"validators": 0},
+    # A proxy's 304 that names the kept ETag made weak, then one that names another: neither
+    # shows the kept image, and neither run ends there.
+    Row("a 304 with the ETag made weak: asked again, downloaded", True,
+        {"conditional": 1, "not_modified": "weak"}, None, "plain", None, False, 1, NEWER, NEWER,
+        ("response 304", "the request is made again without If-None-Match",
+         "kept image: record written")),
+    Row("the next run, a 304 with another ETag: downloaded again", True,
+        {"not_modified": "other"}, None, "plain", None, False, 1, NEWER, NEWER,
+        ("the request is made again without If-None-Match",)),
+    # The cache keeps a redirected download under the address it was redirected to.
+    Row("the server's image replaced, redirected: downloaded again", True,
+        {"not_modified": "", "image": IMAGE, "mode": "redirect"}, None, "plain", None, False, 1,
+        IMAGE, IMAGE,
+        ("the server's image has changed", "copy of the download removed (stored for")),
+    Row("a server without ETag and Last-Modified: downloaded again", True,
+        {"validators": 0, "mode": "normal", "image": NEWER},
         None, "plain", None, False, 1, NEWER, NEWER,
         ("the server sends neither an ETag nor a Last-Modified",)),
 ]
@@ -166,6 +191,7 @@ class KeptImage(unittest.TestCase):
         if row.start:
             state["program"] = s.start_program(settings=server.program_settings())
             state["drive_page"] = open_drive_page(d)
+        before = contents(stick)
         stop_contender = self.contend(s, row) if row.before != "swap written" else None
         bodies, log_start = server.bodies(), len(run_log(s))
 
@@ -201,9 +227,15 @@ class KeptImage(unittest.TestCase):
             self.assertEqual(KEPT in logged, row.kept, "the kept image written")
         if row.bodies is not None:
             self.assertEqual(server.bodies() - bodies, row.bodies, "image bodies sent")
-        if row.disk:
+        if row.disk == "unchanged":
+            self.assertTrue(contents(stick) == before, "nothing written")
+        elif row.disk:
             self.assertTrue(starts_with_file(stick, row.disk), "the image on the stick")
         self.assert_kept(s, row.record)
+        sizes = (os.path.getsize(IMAGE), os.path.getsize(NEWER))
+        self.assertEqual(cached_copies(s, sizes), [], "no copy of an image in the browser cache")
+        if row.start:  # the download of a new start removes what earlier ones left
+            self.assertEqual(cached_copies(s), [], "nothing left in the browser cache")
         for fragment in row.log:
             self.assertIn(fragment, logged, "the run log")
 

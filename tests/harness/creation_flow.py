@@ -10,6 +10,7 @@ to the progress page.
 
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -39,6 +40,15 @@ WEB_PAGE = ("The file received from the application server is not a Halcyra imag
             "first, then try again.")
 FOLDER_FULL = "There is not enough room for the image in the folder %s."
 FOLDER_READ_ONLY = "The image can't be saved in the folder %s."
+# The room the platform's cache copy needs beside the download: the folder, then the room
+# needed and free as the program formats sizes.
+ROOM_FOR_BOTH = ("There is not enough room for the download on the drive of %s: the image and the "
+                 "copy that the system keeps of it while it downloads need %s, and %s are free.")
+ROOM_FOR_CACHE = ("There is not enough room on the drive of %s for the copy of the image that the "
+                  "system keeps while it downloads: it needs %s, and %s are free.")
+# A progress line's time left ("..., about 3 min left").
+TIME_LEFT_TEXT = r", about (\d+ s|\d+ min|\d+ h( \d+ min)?) left"
+TIME_LEFT = re.compile(TIME_LEFT_TEXT + "$")
 
 
 def download_error(cause):
@@ -329,6 +339,36 @@ def kept_record(session):
     there is none."""
     value = session.driver.reg_get("HKLM", SETTINGS_KEY, "KeptImage")
     return value[1].decode("latin-1").rstrip("\0").replace("\r\n", "\n") if value else ""
+
+
+def format_size(count):
+    """A byte count as the program shows it ("4.01 MB")."""
+    for limit, unit in ((1 << 30, "GB"), (1 << 20, "MB"), (1 << 10, "KB")):
+        if count >= limit:
+            return "%.2f %s" % (count / limit, unit)
+    return "%d Bytes" % count
+
+
+def cache_folder(session):
+    """The browser cache folder of the prefix's user, where the platform's download function
+    keeps its copies."""
+    users = session.c_drive("users")
+    for user in os.listdir(users):
+        folder = os.path.join(users, user, "AppData", "Local", "Microsoft", "Windows", "INetCache")
+        if os.path.isdir(folder):
+            return folder
+    return None
+
+
+def cached_copies(session, lengths=None):
+    """The files in the prefix's browser cache besides its index; with `lengths`, only those of
+    one of these lengths."""
+    folder = cache_folder(session)
+    found = []
+    for root, _, files in (os.walk(folder) if folder else ()):
+        found += [os.path.join(root, f) for f in files if f != "index.dat" and
+                  (lengths is None or os.path.getsize(os.path.join(root, f)) in lengths)]
+    return found
 
 
 def run_log(session):

@@ -15,15 +15,18 @@ from harness import SOURCE_DIR, DriverError, WineSession, wait_until  # noqa: E4
 from creation_flow import (BAR, CANCEL, CANCEL_QUESTION, CANCELLED, INCOMPLETE,  # noqa: E402
                            NO_CONNECTION, SERVER_ANSWERED, download_error,
                            DOWNLOADING, DRIVE_LIST, DRIVE_STATUS, NEXT, PAGE, PAGE_TEXT, STATUS,
-                           SUCCESS, WAIT_NOTICE_TEXT, FakeStick, ImageServer, add_target_drive, boots,
+                           SUCCESS, TIME_LEFT_TEXT, WAIT_NOTICE_TEXT, FakeStick, ImageServer,
+                           add_target_drive, boots,
                            build_demo_image, create_on, message_boxes, open_drive_page,
                            open_progress_page, starts_with_file, is_filled, watch)
 
 DRIVE_PAGE_CANCEL = 4
 SHOTS = os.environ.get("HALCYRA_SHOTS_DIR", os.path.join(SOURCE_DIR, "out", "screens"))
+# The progress lines, then the time left once there is a rate.
 DOWNLOAD_LINE = re.compile(r"^\d+(\.\d\d)? (Bytes|KB|MB) of 4\.01 MB Downloaded "
-                           r"\(\d+(\.\d\d)? (Bytes|KB|MB)/s\)$")
-WRITE_LINE = re.compile(r"^\d+(\.\d\d)? (KB|MB) of 4\.01 MB (Written|Verified) \(\d+%\)$")
+                           r"\(\d+(\.\d\d)? (Bytes|KB|MB)/s\)(%s)?$" % TIME_LEFT_TEXT)
+WRITE_LINE = re.compile(r"^\d+(\.\d\d)? (KB|MB) of 4\.01 MB (Written|Verified) \(\d+%%\)(%s)?$"
+                        % TIME_LEFT_TEXT)
 PAGE_INTRO = ("The latest version of the application is now being downloaded and installed on "
               "to removable drive E:")
 

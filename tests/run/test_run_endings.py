@@ -17,8 +17,9 @@ from collections import namedtuple
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import WineSession, wait_until  # noqa: E402
 from creation_flow import (BAR, CANCEL, CANCELLED, DENIED, DRIVE_LIST, FAULT,  # noqa: E402
-                           GONE, NO_DATA, NO_ROOM, PAGE, SUCCESS, WAIT_NOTICE_TEXT, FakeStick,
-                           ImageServer, add_target_drive, build_demo_image, download_error,
+                           GONE, NO_DATA, NO_ROOM, PAGE, SUCCESS, TIME_LEFT, WAIT_NOTICE_TEXT,
+                           FakeStick, ImageServer, add_target_drive, build_demo_image,
+                           download_error,
                            create_on, downloaded_image, fill_file, is_filled, message_boxes,
                            open_drive_page, run_log, watch, with_cause)
 
@@ -54,8 +55,12 @@ def tearDownModule():
 # the answer, "ok" by default), and what the stick then holds: "untouched", "partial", "unproven"
 # (all but chunk 0) or "image". A row whose last box is the success ends the program. With
 # nofs, the drive has no file system Windows reads (its folder link points nowhere); log lists
-# what the run log must say of the row, so that support can tell the endings apart.
-Row = namedtuple("Row", "name server stick at act boxes disk nofs log", defaults=(False, ()))
+# what the run log must say of the row, so that support can tell the endings apart. With a rate
+# (bytes per second) the server sends no faster, and the progress lines watched until the row
+# acts must tell the time left of the download and of the write, but not in a line that ends
+# its phase.
+Row = namedtuple("Row", "name server stick at act boxes disk nofs log rate",
+                 defaults=(False, (), 0))
 FAST = dict(size=16 * MIB)
 SLOW = dict(size=16 * MIB, delay_ms=40)
 SAME = "same"
@@ -127,6 +132,9 @@ ROWS = [
         None, [("Drive Error", NOT_VERIFIED), CANCEL_BOX], "unproven"),
     Row("verification, Cancel Yes", "normal", SLOW, "Verified", "cancel", [CANCEL_BOX],
         "unproven"),
+    Row("a slow download and write tell the time left; Cancel Yes once verifying", "normal",
+        dict(size=16 * MIB, delay_ms=60), "Verified", "cancel", [CANCEL_BOX], "unproven",
+        rate=512 * 1024),
     Row("another stick under the letter during the download", "trickle", FAST, "Downloaded",
         "swap", [("Drive Error", CHANGED)], "untouched"),
 ] + TWICE
@@ -155,6 +163,17 @@ class RunEndings(unittest.TestCase):
                                           b"\xee" * len(chunk), bytes(len(chunk))), "chunk %d" % i)
             whole = data[CHUNK:size] == IMAGE_BYTES[CHUNK:]
             self.assertEqual(whole, expected == "unproven")
+
+    def assert_time_left(self, lines):
+        """Each phase's lines tell the time left once there is a rate; the download's last
+        line, with every byte in, tells none."""
+        for word in ("Downloaded", "Written"):
+            told = [line for line in lines if word in line and TIME_LEFT.search(line)]
+            self.assertTrue(told, "a time left in the %s lines: %r" % (word, sorted(set(lines))))
+        last = [line for line in lines if "Downloaded" in line][-1]
+        done, _, rest = last.partition(" of ")
+        if rest.startswith(done + " "):
+            self.assertIsNone(TIME_LEFT.search(last), last)
 
     def act(self, s, server, page, row, drive_dir):
         d = s.driver
@@ -187,7 +206,7 @@ class RunEndings(unittest.TestCase):
         """Runs one row from the drive selection page on `stick`; returns the page it ends on
         (None when the program has ended)."""
         d = s.driver
-        server.control(mode=row.server, interval=0.2)
+        server.control(mode=row.server, interval=0.2, rate=row.rate)
         fill_file(volume, MIB, b"\xdd")
         if row.nofs:
             s.link_device("e:", s.path("nowhere"))
@@ -199,9 +218,11 @@ class RunEndings(unittest.TestCase):
             self.act(s, server, None, row, drive_dir)
         page = create_on(d, drive_page)
         if row.at and row.at != "start":
-            watch(d, page, lambda x: row.at == "open" or row.at in (x["status"] or ""),
-                  interval=0.02, timeout=60)
+            samples = watch(d, page, lambda x: row.at == "open" or row.at in (x["status"] or ""),
+                            interval=0.02, timeout=60)
             self.act(s, server, page, row, drive_dir)
+            if row.rate:
+                self.assert_time_left([x["status"] or "" for x in samples])
         for box_row in row.boxes:
             caption, text = box_row[:2]
             box, shown = d.expect_message(caption, timeout=40)

@@ -16,23 +16,28 @@ request gets 404. For tests it can misbehave in the ways a real server or networ
     signin    a network's sign-in page instead of the image: status 200, text/html, its length
     signinbin the same page sent as application/octet-stream
     nosig     the image's length and bytes, but without the boot signature at offsets 510, 511
+    redirect  "302 Found" to the same address with "&moved=1" added, which is then served as
+              in normal mode (as a server that hands downloads to another host does)
 
 The image goes out with an ETag (from its length and modification time, so a replaced image
 gets a new one) and a Last-Modified, unless --no-validators is given: then with neither, as from
 a server that can't tell one image from the next. A request whose If-None-Match names the
 image's ETag gets "304 Not Modified" and no body, unless --no-conditional is given (a server
-that ignores the header and sends the image again).
+that ignores the header and sends the image again). With --not-modified weak or other, every
+request with If-None-Match gets a 304 that names another ETag: the image's with "W/" before it
+(as a proxy that turns it weak sends) or one of no image.
 
 The mode is set at start (--mode) and can be changed while the server runs with
 GET /_control?mode=<mode> (optionally &rate=<bytes per second>&interval=<trickle seconds>,
 &image=<path> to serve another image from then on, &validators=0 or 1, &conditional=0 or 1,
-&release=1 to let held requests go on).
+&not_modified=weak, other or nothing, &release=1 to let held requests go on).
 Every image served carries the boot signature 0x55 0xAA at offsets 510 and 511: the server
 refuses to start with, or switch to, one that doesn't.
 GET /_requests lists the image requests served so far as JSON lines, one object per request
 with its path, query, Rand value, mode, start time, time of its latest write, and how it ended: "complete", "dropped" (by
-the server, as the mode asks), "cut" (the client went away) or "not modified" (304), with the
-bytes sent. GET /_bodies answers the number of image bodies sent whole so far.
+the server, as the mode asks), "cut" (the client went away), "not modified" (304) or
+"redirected" (302), with the bytes sent. GET /_bodies answers the number of image bodies sent
+whole so far.
 
 The server binds to 127.0.0.1 only and prints "PORT <n>" on its first output line.
 """
@@ -48,7 +53,8 @@ import time
 import urllib.parse
 
 MODES = ("normal", "nolength", "404", "500", "drop", "trickle", "stall", "hold", "signin",
-         "signinbin", "nosig")
+         "signinbin", "nosig", "redirect")
+NOT_MODIFIED = ("", "weak", "other")
 COPY_BLOCK = 1 << 20
 SIGN_IN_PAGE = b"""<!DOCTYPE html>
 <html><head><title>Welcome to GuestNet</title></head>
@@ -76,6 +82,7 @@ class State:
         self.rate = args.rate
         self.validators = not args.no_validators
         self.conditional = not args.no_conditional
+        self.not_modified = args.not_modified
         self.bodies = 0
         self.lock = threading.Lock()
         self.requests = []
@@ -117,6 +124,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.state.validators = query["validators"][0] == "1"
             if "conditional" in query:
                 self.state.conditional = query["conditional"][0] == "1"
+            if "not_modified" in query:
+                if query["not_modified"][0] not in NOT_MODIFIED:
+                    return self.reply_text(400, "unknown not_modified\n")
+                self.state.not_modified = query["not_modified"][0]
             if "interval" in query:
                 self.state.trickle_interval = float(query["interval"][0])
             if "image" in query:
@@ -154,6 +165,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             entry["end"] = mode
             kind = "text/html; charset=utf-8" if mode == "signin" else "application/octet-stream"
             return self.reply_text(200, SIGN_IN_PAGE.decode(), kind)
+        if mode == "redirect":
+            if "moved" not in query:
+                entry["end"] = "redirected"
+                self.send_response(302)
+                self.send_header("Location", self.path + "&moved=1")
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            mode = entry["mode"] = "normal"
         self.send_image(mode, entry)
 
     def reply_text(self, status, body, kind="text/plain"):
@@ -172,9 +192,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         etag = '"%x-%x"' % (size, stamp.st_mtime_ns)
         asked = [tag.strip() for tag in self.headers.get("If-None-Match", "").split(",")]
         entry["if_none_match"] = self.headers.get("If-None-Match")
-        if self.state.validators and self.state.conditional and etag in asked:
+        stale = self.state.not_modified if entry["if_none_match"] else ""
+        if self.state.validators and (stale or self.state.conditional and etag in asked):
             self.send_response(304)
-            self.send_header("ETag", etag)
+            self.send_header("ETag", {"": etag, "weak": "W/" + etag, "other": '"0-0"'}[stale])
             self.send_header("Last-Modified", self.date_time_string(stamp.st_mtime))
             self.send_header("Cache-Control", "no-cache")
             self.end_headers()
@@ -312,6 +333,8 @@ def main():
                         help="send the image without ETag and Last-Modified")
     parser.add_argument("--no-conditional", action="store_true",
                         help="ignore If-None-Match: always send the image")
+    parser.add_argument("--not-modified", default="", choices=NOT_MODIFIED,
+                        help="answer every If-None-Match with a 304 that names another ETag")
     parser.add_argument("--verbose", action="store_true")
     args = parser.parse_args()
 

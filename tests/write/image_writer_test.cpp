@@ -514,6 +514,8 @@ TEST(WritePlan, BarTruncatesWhileTheTextRoundsHalvesUp) {
     EXPECT_STREQ(line, "64.00 KB of 100.00 MB Written (0%)");
     BuildWriteProgressLine(kTwoGiB + 1, kTwoGiB + 1, line);
     EXPECT_STREQ(line, "2.00 GB of 2.00 GB Written (100%)");
+    BuildWriteProgressLine(65536, 104857600, line, kVerifiedWord, "about 1 h 20 min left");
+    EXPECT_STREQ(line, "64.00 KB of 100.00 MB Verified (0%), about 1 h 20 min left");
 }
 
 // --- Writing ---------------------------------------------------------------------------------
@@ -584,14 +586,15 @@ TEST_F(ImageWriterTest, WholeImageLandsFromOffsetZeroWithTheFirstChunkLast) {
     // Every lock is released before the user is told.
     EXPECT_LT(f.Index("close " + kDisk), f.Index("unlock " + kVolume));
     EXPECT_EQ(f.events.back(), "ask Operation Complete");
-    // The run log has each phase with its time, and the ending.
+    // The run log has each phase with its time, and the ending. The fake clock moves 250 ms
+    // at each reading, and each progress line reads it for its time left.
     EXPECT_EQ(f.notes, (std::vector<std::string>{
                            "lock: 1 volume(s) of disk 3 locked in 250 ms",
                            "image: 197608 bytes",
                            "\\\\.\\PHYSICALDRIVE3 opened, sector size 0",
                            "the volume's first 64 KiB wiped",
-                           "write: 132072 bytes in 250 ms (515.91 KB/s)",
-                           "read-back, with chunk 0 written last: 197608 bytes in 250 ms (771.91 KB/s)",
+                           "write: 132072 bytes in 1000 ms (128.98 KB/s)",
+                           "read-back, with chunk 0 written last: 197608 bytes in 1250 ms (154.38 KB/s)",
                            "ending: success, the image is written and read back whole"}));
 }
 
