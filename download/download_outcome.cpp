@@ -29,8 +29,8 @@ const char* DownloadCauseName(DownloadCause cause) {
     case DownloadCause::ServerAnswer: return "the server answered with an error";
     case DownloadCause::NoConnection: return "no connection";
     case DownloadCause::NoData: return "no data within the stall limit";
-    case DownloadCause::TempFolderFull: return "the temporary folder is full";
-    case DownloadCause::TempFolderReadOnly: return "the temporary folder can't be written";
+    case DownloadCause::TempFolderFull: return "the folder of the download is full";
+    case DownloadCause::TempFolderReadOnly: return "the folder of the download can't be written";
     case DownloadCause::WebPage: return "a web page arrived instead of the image";
     case DownloadCause::NotAnImage: return "what arrived has no boot signature";
     case DownloadCause::Incomplete: return "the connection closed early";

@@ -130,8 +130,11 @@ Fetched Request(ProgressCallback* self, DownloadCause* cause) {
     LogEvent("download: file of %llu bytes, image check %s; outcome: %s",
              static_cast<unsigned long long>(facts.fileSize), ImageVerdictName(facts.verdict),
              DownloadCauseName(*cause));
+    // A file that can't be had alone (another program holds it open) has no length to check,
+    // and is told as a folder the download can't be saved in.
     if (*cause != DownloadCause::None || !file) {
         if (file) CloseHandle(file);
+        if (*cause == DownloadCause::None) *cause = DownloadCause::TempFolderReadOnly;
         RemoveDownloadFile(self);
         return Fetched::Failed;
     }

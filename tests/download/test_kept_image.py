@@ -112,8 +112,7 @@ ROWS = [
         IMAGE, IMAGE,
         ("the server's image has changed", "copy of the download removed (stored for")),
     Row("a server without ETag and Last-Modified: downloaded again", True,
-        {"validators": 0, "mode": "normal", "image": NEWER},
-        None, "plain", None, False, 1, NEWER, NEWER,
+        {"validators": 0, "mode": "normal"}, None, "plain", None, False, 1, IMAGE, IMAGE,
         ("the server sends neither an ETag nor a Last-Modified",)),
 ]
 

@@ -5,6 +5,7 @@ that the program ends with 0 when the user leaves. The rows run one after anothe
 program, each from the drive selection page the last one left, and end with a whole run."""
 
 import contextlib
+import glob
 import os
 import shutil
 import subprocess
@@ -16,15 +17,16 @@ from collections import namedtuple
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 from harness import WineSession, wait_until  # noqa: E402
-from creation_flow import (BAR, CANCEL, CANCELLED, DENIED, DRIVE_LIST, FAULT,  # noqa: E402
-                           GONE, NO_DATA, NO_ROOM, PAGE, SUCCESS, TIME_LEFT, WAIT_NOTICE_TEXT,
-                           FakeStick, ImageServer, add_target_drive, build_demo_image,
-                           download_error,
-                           create_on, downloaded_image, fill_file, is_filled, message_boxes,
+from creation_flow import (BAR, CANCEL, CANCELLED, DATA_FOLDER, DENIED, DRIVE_LIST,  # noqa: E402
+                           FAULT, FOLDER_READ_ONLY, GONE, NO_DATA, NO_ROOM, PAGE, SUCCESS,
+                           TIME_LEFT, WAIT_NOTICE_TEXT, FakeStick, ImageServer,
+                           add_target_drive, build_demo_image, create_on, download_error,
+                           fill_file, is_filled, message_boxes,
                            open_drive_page, run_log, watch, with_cause)
 
 CHUNK = 65536
 MIB = 1 << 20
+DATA_FOLDER_PATH = "C:\\" + "\\".join(DATA_FOLDER)
 DRIVE_PAGE_CANCEL = 4
 WRITE_FAILED = "An error occurred writing the Halcyra image to your USB Drive."
 NOT_VERIFIED = ("The Halcyra image could not be verified on your USB Drive: the data read back "
@@ -34,7 +36,6 @@ CHANGED = ("Drive E: has changed since it was chosen, so nothing has been writte
 OPEN_FAILED = "Unable to open the USB drive. Would you like to try again?"
 IN_USE = ("USB Drive is in use - please ensure any files on this drive are closed. Would you like "
           "to try again?")
-IMAGE_ERROR = "Error openning downloaded image - process can not continue"
 STILL_BUSY = ("Drive E: is still busy with the previous creation run, which has not stopped yet. "
               "Please wait a moment, then click Next again.")
 REFRESH = 1008
@@ -96,8 +97,9 @@ ROWS = [
     Row("volume can't be opened, Yes then No", "normal", FAST, "start", "novolume",
         [("Write Error", with_cause(OPEN_FAILED, DENIED), "yes"),
          ("Write Error", with_cause(OPEN_FAILED, DENIED), "no"), CANCEL_BOX], "untouched"),
-    Row("image gone before the write", "normal", FAST, "Creating", "empty",
-        [("File Error", IMAGE_ERROR)], "untouched"),
+    # The download can't be had alone: another program holds it open for writing.
+    Row("the download held open by another program", "trickle", FAST, "Downloaded", "hold",
+        [("Download Error", download_error(FOLDER_READ_ONLY % DATA_FOLDER_PATH))], "untouched"),
     Row("write, Cancel Yes", "normal", SLOW, "Written", "cancel", [CANCEL_BOX], "partial"),
     Row("write, close box Yes", "normal", SLOW, "Written", "close", [], "partial"),
     Row("disk smaller than the image", "normal", dict(size=2 * MIB), None, None,
@@ -175,6 +177,13 @@ class RunEndings(unittest.TestCase):
         if rest.startswith(done + " "):
             self.assertIsNone(TIME_LEFT.search(last), last)
 
+    def download_file(self, s):
+        """The file of the run's download, which the write reads too: the one of the latest
+        run (a given-up run's file stays until its download call returns)."""
+        found = glob.glob(os.path.join(s.c_drive(*DATA_FOLDER), "HalcyraDownload-*.tmp"))
+        self.assertTrue(found, "a download file")
+        return max(found, key=lambda path: int(path.rsplit("-", 1)[1].split(".")[0]))
+
     def act(self, s, server, page, row, drive_dir):
         d = s.driver
         if row.act == "cancel":
@@ -183,11 +192,16 @@ class RunEndings(unittest.TestCase):
         elif row.act == "close":
             d.close(page)
             d.answer(d.wait_message_box("Are you sure?"), "yes")
-        elif row.act == "truncate":
-            with open(downloaded_image(s), "r+b") as f:
+        elif row.act == "truncate":  # below the system's sharing rules, which would refuse it
+            with open(self.download_file(s), "r+b") as f:
                 f.truncate(len(IMAGE_BYTES) // 2)
-        elif row.act == "empty":  # the image is emptied before the writer opens it
-            open(downloaded_image(s), "wb").close()
+        elif row.act == "hold":
+            stop = s.path("stop-holding")
+            windows = "C:\\ProgramData\\Halcyra Creator\\" + os.path.basename(self.download_file(s))
+            holder = s.start_tool("file_contender.exe", ["hold", windows, stop])
+            self.assertEqual(holder.process.stdout.readline().decode().strip(), "held")
+            server.control(interval=0.001)  # and the rest of the image comes quickly
+            self.release = lambda: (open(stop, "w").close(), holder.wait(30))
         elif row.act in ("novolume", "nodisk"):  # a link to a directory can't be opened to write
             os.makedirs(s.path("a_folder"), exist_ok=True)
             s.link_device("e::" if row.act == "novolume" else "physicaldrive1", s.path("a_folder"))
@@ -229,6 +243,9 @@ class RunEndings(unittest.TestCase):
             self.assertEqual(shown, text)
             d.answer(box, box_row[2] if len(box_row) > 2 else "ok")
             d.wait_gone(box, timeout=5)
+        if getattr(self, "release", None):  # another program lets go of what it held
+            self.release()
+            self.release = None
         if row.boxes and row.boxes[-1] == SUCCESS_BOX:
             drive_page = None
         else:
@@ -280,9 +297,11 @@ class RunEndings(unittest.TestCase):
         self.run_rows("run-endings", ROWS)
 
     def test_the_same_stick_without_a_file_system_is_written_twice(self):
-        # The second run writes the image the first one downloaded and kept.
+        # An image is kept only once a stick holds it, proven: the cancelled first run keeps
+        # none, so the second downloads it again, and keeps it.
         self.run_rows("run-twice", TWICE, validators=True,
-                      log=("kept image: record written", "kept image: intact; it is written"))
+                      log=("kept image: no image is kept; the image is downloaded",
+                           "kept image: record written"))
 
     def test_a_write_that_never_returns_delays_create_and_the_end_at_most_thirty_seconds(self):
         with WineSession("run-stuck", accept_agreement=True) as s, ImageServer(IMAGE) as server:
