@@ -109,7 +109,10 @@ def _base_env(prefix, display):
     env.update({
         "WINEPREFIX": prefix,
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No Mono or Gecko (there is no network to offer them from), and no menu entries and
+        # file associations for the host's desktop, which Wine's menu builder makes at each
+        # prefix start.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         "DISPLAY": display,
         "WINEARCH": ARCH,
     })
