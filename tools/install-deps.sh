@@ -1,9 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages the build and the tests need, when they are missing.
+#   tools/install-deps.sh           everything
+#   tools/install-deps.sh --build   only what the build needs (tools/test.sh installs the rest
+#                                   while it builds)
 set -e
-packages="cmake ninja-build g++ googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 fonts-wine xvfb xdotool imagemagick
-  nasm qemu-system-x86 python3 curl fp-utils python3-fusepy fuse3"
+build_packages="cmake ninja-build g++ googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 fp-utils python3"
+test_packages="wine wine64 fonts-wine xvfb xdotool imagemagick nasm qemu-system-x86 curl
+  python3-fusepy fuse3"
+packages="$build_packages $test_packages"
+[ "${1:-}" = "--build" ] && packages=$build_packages
 missing=""
 for p in $packages; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

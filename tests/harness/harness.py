@@ -120,7 +120,10 @@ def _base_env(prefix, display):
     env.update({
         "WINEPREFIX": prefix,
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No Mono or Gecko (there is no network to offer them from), and no menu entries and
+        # file associations for the host's desktop, which Wine's menu builder makes at each
+        # prefix start.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         "DISPLAY": display,
         "WINEARCH": ARCH,
     })
@@ -144,17 +147,50 @@ def _stop_wineserver(env):
         subprocess.run([WINESERVER, "-k9"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def _registry_text(values):
+    """Sections of a Wine registry file (system.reg, user.reg) that set `values`, a dict of
+    (key, value name) -> (type, data). Wine reads the file when the prefix starts; a section of
+    a key that comes again adds its values to those before."""
+    sections = {}
+    for (key, name), (kind, data) in values.items():
+        if kind == REG_SZ and isinstance(data, str):
+            if not all(" " <= c <= "~" for c in data):
+                raise ValueError("not a plain text value: %r" % data)
+            text = '"%s"' % data.replace("\\", "\\\\").replace('"', '\\"')
+        elif kind == REG_DWORD:
+            text = "dword:%08x" % (int.from_bytes(data, "little") if isinstance(data, bytes) else data)
+        else:
+            data = data.encode("latin-1") + b"\0" if isinstance(data, str) else data
+            text = ("hex:" if kind == REG_BINARY else "hex(%x):" % kind) + ",".join(
+                "%02x" % b for b in data)
+        sections.setdefault(key, []).append('"%s"=%s' % (name, text))
+    return "".join("\n[%s]\n%s\n" % (key.replace("\\", "\\\\"), "\n".join(lines))
+                   for key, lines in sections.items())
+
+
+def _wine_stamp():
+    """The time of the wine.inf of the Wine that runs the prefixes: Wine updates a prefix made
+    by another version when it starts, and a base prefix is made again instead."""
+    inf = (WINE32.chroot if WINE32 else "") + "/usr/share/wine/wine.inf"
+    return str(os.stat(inf).st_mtime_ns) if os.path.exists(inf) else "none"
+
+
 def _base_prefix():
-    """The prefix every session copies: made once per build folder, under a lock."""
+    """The prefix every session copies: made once per build folder and Wine, under a lock."""
     root = os.path.join(BUILD_DIR or tempfile.gettempdir(), "wine-base")
     if WINE32:
         root = os.path.join(WINE32.share, "wine-base-%08x" % zlib.crc32(BUILD_DIR.encode()))
     prefix = os.path.join(root, "prefix")
+    ready = os.path.join(root, "ready")
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "lock"), "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if not os.path.exists(os.path.join(root, "ready")) or \
-                os.path.getmtime(os.path.join(root, "ready")) < os.path.getmtime(__file__):
+        stamp = _wine_stamp()
+        made = ""
+        if os.path.exists(ready) and os.path.getmtime(ready) >= os.path.getmtime(__file__):
+            with open(ready) as f:
+                made = f.read()
+        if made != stamp:
             shutil.rmtree(prefix, ignore_errors=True)
             env = _base_env(prefix, "")
             env.pop("DISPLAY")
@@ -166,8 +202,36 @@ def _base_prefix():
             fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
             for font in os.listdir("/usr/share/wine/fonts"):
                 shutil.copy(os.path.join("/usr/share/wine/fonts", font), fonts)
-            open(os.path.join(root, "ready"), "w").close()
+            with open(ready, "w") as f:
+                f.write(stamp)
     return prefix
+
+
+# Files of a prefix that Wine only reads: its programs, libraries, national language tables
+# and fonts.
+_READ_ONLY_FILES = (".dll", ".exe", ".sys", ".drv", ".ocx", ".cpl", ".acm", ".tlb", ".nls",
+                    ".fon", ".ttf", ".manifest", ".msstyles")
+
+
+def copy_prefix(base, target):
+    """A copy of a base prefix for one session or run. The files Wine only reads, all but 4 MB
+    of a prefix's 600 to 700 MB, are hard links to those of the base (copies where links can't
+    be made); the rest (the registry, .ini files, the links of dosdevices) is copied."""
+    for folder, folders, files in os.walk(base):
+        copy = os.path.join(target, os.path.relpath(folder, base))
+        os.makedirs(copy, exist_ok=True)
+        for name in folders + files:
+            source, destination = os.path.join(folder, name), os.path.join(copy, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), destination)
+            elif name in files:
+                try:
+                    if not name.lower().endswith(_READ_ONLY_FILES):
+                        raise OSError
+                    os.link(source, destination)
+                except OSError:
+                    shutil.copy2(source, destination)
+        shutil.copystat(folder, copy)
 
 
 class Xvfb:
@@ -244,12 +308,17 @@ class DriverError(AssertionError):
 
 class UiDriver:
     """Talks to uidriver.exe, which runs inside the session's prefix and desktop. What Wine
-    writes to the driver's standard error goes to `log`, for the report of a driver that ends."""
+    writes to the driver's standard error goes to `log`, for the report of a driver that ends.
+    With `boot`, the driver starts at its first command, by calling boot() (which starts the
+    prefix and the driver); without, at once."""
 
-    def __init__(self, env, log=os.devnull):
+    def __init__(self, env, log=os.devnull, boot=None):
         self.env = env
         self.log = log
-        self.start()
+        self.process = None
+        self.boot = boot
+        if boot is None:
+            self.start()
 
     def start(self):
         # Wine's error messages too, which the sessions' WINEDEBUG otherwise turns off.
@@ -277,6 +346,8 @@ class UiDriver:
         return DriverError("%s: UI driver ended (exit code %s)\n%s" % (command, code, tail))
 
     def call(self, *fields, timeout=180):
+        if self.process is None:
+            self.boot()
         line = "\t".join(str(f) for f in fields)
         try:
             self.process.stdin.write(line + "\n")
@@ -297,6 +368,8 @@ class UiDriver:
         raise DriverError("%s: %s" % (fields[0], answer))
 
     def stop(self):
+        if self.process is None:
+            return
         try:
             self.process.stdin.write("quit\n")
             self.process.stdin.flush()
@@ -500,7 +573,13 @@ class Program:
 
 
 class WineSession:
-    """A private prefix, display and UI driver for one test."""
+    """A private prefix, display and UI driver for one test.
+
+    The prefix's processes start when the test first needs them: at the first command of the
+    UI driver or the first program started. Until then what the session sets in the registry
+    (the virtual desktop, the settings word, the drives and their types) is written into the
+    prefix's registry files, which Wine reads when it starts, so that no restart is needed for
+    it."""
 
     def __init__(self, name, virtual_desktop=True, accept_agreement=False):
         self.name = name
@@ -516,45 +595,60 @@ class WineSession:
         self.mounts = []
         self.drive_links = []
         self.drives_changed = False
+        # Whether the prefix's processes have been started, and the registry values for the
+        # files before its next start: {("HKLM" or "HKCU", key, name): (type, data)}.
+        self.booted = False
+        self.pending_values = {}
 
     # Lifetime
     def __enter__(self):
-        # A UI driver that gives no answer while the session starts gets one more session: no
-        # program of the test has run yet. (Seen once in a 32-bit run, where Wine runs under
-        # qemu; the report lists the processes.) Python calls no __exit__ for a failed
-        # __enter__, so a failed start is stopped here, or its wineserver and display outlive
-        # the test.
-        for attempt in (1, 2):
-            try:
-                return self._start()
-            except DriverError as error:
-                self.__exit__(*sys.exc_info())
-                if attempt == 2:
-                    raise
-                sys.stderr.write("session %s started again after: %s\n" % (self.name, error))
-            except BaseException:
-                self.__exit__(*sys.exc_info())
-                raise
+        # Python calls no __exit__ for a failed __enter__, so a failed start is stopped here,
+        # or its display outlives the test.
+        try:
+            return self._start()
+        except BaseException:
+            self.__exit__(*sys.exc_info())
+            raise
 
     def _start(self):
         base = _base_prefix()
         self.root = tempfile.mkdtemp(prefix="halcyra-%s-" % self.name)
         self.prefix = os.path.join(self.root, "prefix")
-        subprocess.run(["cp", "-a", base, self.prefix], check=True)
+        copy_prefix(base, self.prefix)
         self.display = self.xvfb.start()
         self.env = _base_env(self.prefix, self.display)
-        _start_wineserver(self.env)
-        self.driver = UiDriver(self.env, self.path("uidriver.log"))
-        self.driver.answers()
+        self.driver = UiDriver(self.env, self.path("uidriver.log"), boot=self._boot)
         if self.virtual_desktop:
             # Every program of the prefix then shares one desktop with window frames.
-            self.driver.reg_set("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
-            self.driver.reg_set("HKCU", r"Software\Wine\Explorer\Desktops", "Default", REG_SZ,
-                                "%dx%d" % SCREEN)
-            self.restart_driver()
+            self._set_value("HKCU", r"Software\Wine\Explorer", "Desktop", REG_SZ, "Default")
+            self._set_value("HKCU", r"Software\Wine\Explorer\Desktops", "Default", REG_SZ,
+                            "%dx%d" % SCREEN)
         if self.accept_agreement:
             self.set_settings_word(0x1)
         return self
+
+    def _boot(self):
+        """Starts the prefix's wineserver and the UI driver, once. A UI driver that gives no
+        answer while the prefix starts (seen once in a 32-bit run, where Wine runs under qemu;
+        the report lists the processes) gets the prefix started once more: no program of the
+        test has run yet."""
+        if self.booted:
+            return
+        self.booted = True
+        self.drives_changed = False
+        for attempt in (1, 2):
+            self._write_pending_values()
+            _start_wineserver(self.env)
+            self.driver.start()
+            try:
+                self.driver.answers()
+                return
+            except DriverError as error:
+                if attempt == 2:
+                    raise
+                sys.stderr.write("session %s started again after: %s\n" % (self.name, error))
+                self.driver.stop()
+                _stop_wineserver(self.env)
 
     def __exit__(self, kind, value, trace):
         if kind is not None:
@@ -571,7 +665,7 @@ class WineSession:
         if self.driver:
             self.driver.stop()
             self.driver = None
-        if self.env:
+        if self.booted:
             _stop_wineserver(self.env)
         for program in self.programs:
             if program.running():
@@ -587,13 +681,17 @@ class WineSession:
             self.root = None
 
     def restart_driver(self):
-        """Starts the UI driver again (for example after the desktop settings changed)."""
+        """Starts the prefix and the UI driver again, so that Wine reads what it reads only
+        when it starts (the drive types). Before the prefix has first started, nothing to do."""
+        if not self.booted:
+            return
         # The same driver object goes on with a new process, so references to it stay valid.
         # A driver that gives no answer after the restart (seen once on a loaded machine: it
         # had ended at its start) gets the prefix restarted once more; its report goes to stderr.
         for attempt in (1, 2):
             self.driver.stop()
             _stop_wineserver(self.env)
+            self._write_pending_values()
             _start_wineserver(self.env)
             self.driver.start()
             try:
@@ -606,9 +704,33 @@ class WineSession:
         self.drives_changed = False
 
     def _apply_drive_changes(self):
-        # Wine reads the drive types when the prefix starts: restart it after a change.
-        if self.drives_changed:
+        # Wine reads the drive types when the prefix starts: start it, or restart it after a
+        # change.
+        if not self.booted:
+            self._boot()
+        elif self.drives_changed:
             self.restart_driver()
+
+    def _set_value(self, root, key, name, kind, data, keep=False):
+        """Sets a registry value of the session: in the registry files until the prefix has
+        started, else through the UI driver. keep: also written into the files at the next
+        restart, since a prefix stopped soon after a change may not have saved it."""
+        if not self.booted and isinstance(data, str) and not all(" " <= c <= "~" for c in data):
+            self._boot()  # the registry files take plain text only: the driver writes the rest
+        if not self.booted or keep:
+            self.pending_values[(root, key, name)] = (kind, data)
+        if self.booted:
+            self.driver.reg_set(root, key, name, kind, data)
+
+    def _write_pending_values(self):
+        """Writes the pending registry values into the files of the stopped prefix."""
+        for root, file_name in (("HKLM", "system.reg"), ("HKCU", "user.reg")):
+            values = {(key, name): value for (where, key, name), value
+                      in self.pending_values.items() if where == root}
+            if values:
+                with open(os.path.join(self.prefix, file_name), "a") as f:
+                    f.write(_registry_text(values))
+        self.pending_values = {}
 
     # Paths
     def path(self, *parts):
@@ -637,8 +759,12 @@ class WineSession:
         which the program never reads."""
         if windows_path == r"C:\Halcyra\HalcyraCreator.exe":
             self.install_program()
-        self._apply_drive_changes()
-        self.set_program_settings(settings or {})
+        if self.booted:  # through the running prefix, once it has read its drives again
+            self._apply_drive_changes()
+            self.set_program_settings(settings or {})
+        else:  # into the registry files the prefix reads at its start
+            self.set_program_settings(settings or {})
+            self._apply_drive_changes()
         run_env = dict(self.env)
         run_env.update(env or {})
         program = Program([WINE64, windows_path], run_env, cwd=self.root)
@@ -670,10 +796,10 @@ class WineSession:
             value = settings.get(name, "" if kind == REG_SZ else 0)
             if kind == REG_DWORD:
                 value = int(value).to_bytes(4, "little")
-            self.driver.reg_set("HKLM", SETTINGS_KEY, name, kind, value)
+            self._set_value("HKLM", SETTINGS_KEY, name, kind, value)
 
     def set_settings_word(self, word):
-        self.driver.reg_set("HKLM", SETTINGS_KEY, SETTINGS_VALUE, REG_BINARY, word.to_bytes(4, "little"))
+        self._set_value("HKLM", SETTINGS_KEY, SETTINGS_VALUE, REG_BINARY, word.to_bytes(4, "little"))
 
     def settings_value(self):
         """(type, bytes) of the stored option word, or None."""
@@ -706,13 +832,14 @@ class WineSession:
             self._link(letter + "::", volume_file)
         if disk_file:
             self._link("physicaldrive%d" % disk_number, disk_file)
-        self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter + ":", REG_SZ, "floppy")
+        self._set_value("HKLM", r"Software\Wine\Drives", letter + ":", REG_SZ, "floppy", keep=True)
         self.drives_changed = True
         return directory
 
     def set_drive_type(self, letter, kind):
         """Wine's drive type for a letter: "floppy" (removable), "hd", "cdrom", "network"."""
-        self.driver.reg_set("HKLM", r"Software\Wine\Drives", letter.lower() + ":", REG_SZ, kind)
+        self._set_value("HKLM", r"Software\Wine\Drives", letter.lower() + ":", REG_SZ, kind,
+                        keep=True)
         self.drives_changed = True
 
     def link_device(self, name, target):
@@ -799,3 +926,11 @@ def wait_until(predicate, timeout=10, interval=0.1, message="condition"):
         if time.time() > deadline:
             raise AssertionError("timed out waiting for " + message)
         time.sleep(interval)
+
+
+if __name__ == "__main__":
+    # tests/harness/run_unit_tests.sh: harness.py --copy-base-prefix <new prefix folder>
+    if len(sys.argv) == 3 and sys.argv[1] == "--copy-base-prefix":
+        copy_prefix(_base_prefix(), sys.argv[2])
+    else:
+        sys.exit("usage: harness.py --copy-base-prefix <new prefix folder>")

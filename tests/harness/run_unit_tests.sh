@@ -1,6 +1,8 @@
 #!/bin/sh
-# Runs the Windows build of the unit tests under Wine in a throw-away prefix: wine64 for the
-# x86_64 build, or with HALCYRA_ARCH=win32 32-bit Wine in the chroot of tools/wine32-setup.sh.
+# Runs the Windows build of the unit tests under Wine in a throw-away prefix, a copy of the
+# harness's base prefix (HALCYRA_WIN64_DIR or HALCYRA_WIN32_DIR names the build folder it
+# belongs to): wine64 for the x86_64 build, or with HALCYRA_ARCH=win32 32-bit Wine in the chroot
+# of tools/wine32-setup.sh.
 tmp=$(mktemp -d /tmp/halcyra-unit-XXXXXX)
 exe=$1
 wine=/usr/lib/wine/wine64
@@ -21,7 +23,11 @@ if [ "${HALCYRA_ARCH:-}" = win32 ]; then
 fi
 prefix=$tmp/prefix
 trap 'WINEPREFIX=$prefix $server -k 2>/dev/null; rm -rf "$tmp"' EXIT
-WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" DISPLAY= \
+if ! python3 "$(dirname "$0")/harness.py" --copy-base-prefix "$prefix"; then
+  echo "the base prefix could not be made" >&2
+  exit 1
+fi
+WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY= \
   $wine "$exe" --gtest_brief=1 > "$tmp/log" 2>&1
 status=$?
 tr -d '\r' < "$tmp/log"

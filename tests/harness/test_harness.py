@@ -51,7 +51,8 @@ FAILING_SESSION = textwrap.dedent("""
         sys.argv[1:], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True))
     session = harness.WineSession("failing")
     try:
-        session.__enter__()
+        with session:
+            session.driver.answers()  # the prefix starts at the driver's first command
     except harness.DriverError as error:
         print("failed:", str(error).splitlines()[0])
     print("display", session.display, flush=True)

@@ -187,7 +187,10 @@ class Cancelling(CreationRunCase):
             program = s.start_program(settings=server.program_settings())
             d = s.driver
             page = open_progress_page(d)
-            samples = watch(d, page, lambda x: x["t"] > 3.5)
+            # At least 3.5 s, and until 2 s of the download have arrived (a loaded machine
+            # starts it later).
+            samples = watch(d, page, lambda x: x["t"] > 3.5 and server.requests()
+                            and server.requests()[0]["sent"] > 300000)
             self.assertEqual({x["status"] for x in samples}, {DOWNLOADING})
             self.assertEqual({x["bar"] for x in samples}, {0})
             self.assertGreater(server.requests()[0]["sent"], 300000, "the download runs meanwhile")

@@ -126,7 +126,9 @@ class TaskbarProgress(unittest.TestCase):
                     at = log.index("button created")
                     self.assertEqual(log[at + 1], "state " + (states(log[:at]) or ["none"])[-1])
                     self.assertEqual([log[0]] + log[-2:], ["ready", "state none", "released"])
-                    self.assertEqual(states(log), row.states)
+                    # The run's own states: without the one told to the button, which is "none"
+                    # when the button is announced before the page has shown a state.
+                    self.assertEqual(states(log[:at + 1] + log[at + 2:]), row.states)
                     found = phases(log)
                     self.assertEqual([total for total, _ in found], row.totals, found)
                     for total, values in found:
