@@ -63,11 +63,11 @@ PROVEN = "kept image: its SHA-256 as written is the recorded one"
 ROWS = [
     Row("first run, Cancel during the write: no record", True, {}, None, "slow", "Written",
         False, 1, None, None, ("kept image: no image is kept; the image is downloaded",)),
-    # Wine holds the unfinished download's cache file open until the program ends: the next
-    # start's download removes it.
+    # Wine may still hold the unfinished download's cache file open when its call returns (it
+    # mostly does, until the program ends): then the next start's download removes it.
     Row("Create again: Cancel midway through a slow download", False, {"rate": MIB}, None,
         "same", "Downloaded", False, 0, "unchanged", None,
-        ("the cache's copy of the unfinished download is still in use",)),
+        ("the cache's copy of the unfinished download ",)),
     Row("Create again: downloaded again, the record once the stick is proven", False,
         {"rate": 0}, None, "same", None, False, 1, IMAGE, IMAGE,
         ("kept image: record written: ETag \"",)),
