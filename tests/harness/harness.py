@@ -628,13 +628,17 @@ class WineSession:
         return self
 
     def _boot(self):
-        """Starts the prefix's wineserver and the UI driver, once. A UI driver that gives no
-        answer while the prefix starts (seen once in a 32-bit run, where Wine runs under qemu;
-        the report lists the processes) gets the prefix started once more: no program of the
-        test has run yet."""
+        """Starts the prefix's wineserver and the UI driver, once."""
         if self.booted:
             return
         self.booted = True
+        self._start_prefix("started")
+
+    def _start_prefix(self, verb):
+        """Starts the stopped prefix with its pending registry values, and the UI driver. A
+        driver that gives no answer (seen once in a 32-bit run, where Wine runs under qemu, and
+        once on a loaded machine, where it had ended at its start) gets the prefix started once
+        more, its report on stderr: no program of the test has run since the last start."""
         self.drives_changed = False
         for attempt in (1, 2):
             self._write_pending_values()
@@ -646,7 +650,7 @@ class WineSession:
             except DriverError as error:
                 if attempt == 2:
                     raise
-                sys.stderr.write("session %s started again after: %s\n" % (self.name, error))
+                sys.stderr.write("session %s %s again after: %s\n" % (self.name, verb, error))
                 self.driver.stop()
                 _stop_wineserver(self.env)
 
@@ -686,22 +690,9 @@ class WineSession:
         if not self.booted:
             return
         # The same driver object goes on with a new process, so references to it stay valid.
-        # A driver that gives no answer after the restart (seen once on a loaded machine: it
-        # had ended at its start) gets the prefix restarted once more; its report goes to stderr.
-        for attempt in (1, 2):
-            self.driver.stop()
-            _stop_wineserver(self.env)
-            self._write_pending_values()
-            _start_wineserver(self.env)
-            self.driver.start()
-            try:
-                self.driver.answers()
-                break
-            except DriverError as error:
-                if attempt == 2:
-                    raise
-                sys.stderr.write("session %s restarted again after: %s\n" % (self.name, error))
-        self.drives_changed = False
+        self.driver.stop()
+        _stop_wineserver(self.env)
+        self._start_prefix("restarted")
 
     def _apply_drive_changes(self):
         # Wine reads the drive types when the prefix starts: start it, or restart it after a
