@@ -32,8 +32,8 @@ if ! wait "$deps"; then
 fi
 rm -f "$deps_log"
 # Most tests under Wine spend their time waiting for the program (a download at a set rate,
-# a stall limit, a slow stick), so three times as many as there are cores run at once.
-jobs=${HALCYRA_TEST_JOBS:-$(( $(nproc) * 3 ))}
+# a stall limit, a slow stick), so twice as many as there are cores run at once.
+jobs=${HALCYRA_TEST_JOBS:-$(( $(nproc) * 2 ))}
 if [ "$status" -eq 0 ]; then
   cd "$build/native"
   ctest --output-on-failure -j"$jobs" ${quick:+-L quick} "$@" || status=$?

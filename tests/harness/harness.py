@@ -21,6 +21,7 @@ with 32-bit Wine in the i386 chroot that tools/wine32-setup.sh makes (see Wine32
 
 import atexit
 import fcntl
+import glob
 import os
 import select
 import shutil
@@ -662,8 +663,18 @@ class WineSession:
                 self.screenshot(os.path.join(folder, "%s.png" % self.name))
             except Exception:
                 pass
+            self._report_run_logs()
         self.stop()
         return False
+
+    def _report_run_logs(self):
+        """The end of each run log of the program in the prefix, on stderr, for the report of a
+        failed test (the session's folder goes with the session)."""
+        for path in sorted(glob.glob(os.path.join(self.prefix or "", "drive_c", "**",
+                                                  "HalcyraCreator.log"), recursive=True)):
+            with open(path, "rb") as f:
+                tail = f.read()[-6000:].decode("latin-1")
+            sys.stderr.write("--- the end of %s\n%s\n---\n" % (path, tail))
 
     def stop(self):
         if self.driver:
