@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "common/shared_state.h"
+#include "common/tick_count.h"
 #include "download/download_request.h"
 #include "ui/run_display.h"
 
@@ -82,8 +83,9 @@ bool WatchDownload(WorkerRun* run, uint32_t stallLimitMs) {
     }
     NoteProgress(&run->timeLeft, now, run->counted, run->announced);
     ShowDownloadLine(run, count, false);
-    return StallLimitReached(count, run->announced, run->endReported != 0, now - run->lastByte,
-                             stallLimitMs);
+    // The worker may note a byte after `now` was read here.
+    return StallLimitReached(count, run->announced, run->endReported != 0,
+                             TicksSince(now, run->lastByte), stallLimitMs);
 }
 
 void ShowLastDownloadLine(WorkerRun* run) {

@@ -10,6 +10,7 @@
 
 #include "common/run_log.h"
 #include "common/shared_state.h"
+#include "common/tick_count.h"
 #include "download/download_progress.h"
 #include "download/download_worker.h"
 #include "res/resource.h"
@@ -234,7 +235,7 @@ void OnDestroy(HWND page) {
 
 // True while the worker is stuck in a download that has shown no sign of life for a while.
 bool DownloadStalled(const WorkerRun* run) {
-    return run->downloading && GetTickCount() - run->lastReport >= kStalledDownloadMs;
+    return run->downloading && TicksSince(GetTickCount(), run->lastReport) >= kStalledDownloadMs;
 }
 
 bool WaitForPreviousWorker(DWORD limitMs) {

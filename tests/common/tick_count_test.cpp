@@ -13,3 +13,13 @@ TEST(TickCount, FollowsTheCountAndCarriesEachWrapIntoTheHighHalf) {
     EXPECT_EQ(ExtendTickCount(wrap + 5, 7), wrap + 7);
     EXPECT_EQ(ExtendTickCount(3 * wrap + 0x80000000u, 0x10u), 4 * wrap + 0x10u);
 }
+
+TEST(TickCount, TimeSinceAnEarlierReadingAcrossTheWrapAndNoneFromALaterOne) {
+    EXPECT_EQ(TicksSince(5000, 1000), 4000u);
+    EXPECT_EQ(TicksSince(5, 0xFFFFFFF0u), 21u);  // across the wrap
+    EXPECT_EQ(TicksSince(1000, 1000), 0u);
+    // Another thread read the count after this one: the byte arrived after "now", not 49 days
+    // before it (a stall limit once fired half a second into a download this way).
+    EXPECT_EQ(TicksSince(1000, 1016), 0u);
+    EXPECT_EQ(TicksSince(0xFFFFFFF0u, 5), 0u);
+}
