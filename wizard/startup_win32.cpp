@@ -64,10 +64,17 @@ void LoadCommonControls() {
         initialize();
 }
 
+DWORD WINAPI AskForSha256(void*) {
+    Sha256Available();
+    return 0;
+}
+
 // The wizard's pages after the welcome page, until a page result ends the program.
 void RunPageLoop() {
-    // The SHA-256 provider is loaded while the user chooses the drive, not when a run starts.
-    Sha256Available();
+    // The SHA-256 provider is loaded while the user chooses the drive, beside the page rather
+    // than on its thread, and not when a run starts.
+    if (HANDLE asking = CreateThread(nullptr, 0, AskForSha256, nullptr, 0, nullptr))
+        CloseHandle(asking);
     WizardStep step = WizardStep::DriveSelection;
     while (step != WizardStep::End) {
         WizardState = 0;

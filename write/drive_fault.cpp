@@ -40,36 +40,39 @@ DriveFault ClassifyDriveError(uint32_t error) {
     }
 }
 
+namespace {
+
+// What the user reads for a fault of a known kind; none for the others, which tell the
+// system's own text.
+const char* KnownFaultText(DriveFault fault) {
+    switch (fault) {
+    case DriveFault::AccessDenied:
+        return "Windows refused access to the drive. Another program may be using it, or a "
+               "security program may block writing to drives: close that program or allow "
+               "Halcyra Creator in it, then try again.";
+    case DriveFault::WriteProtected:
+        return "The drive is write-protected. Slide its lock switch off, or use another drive.";
+    case DriveFault::Gone:
+        return "The drive was removed or stopped answering. Plug it in again, straight into the "
+               "computer rather than through a hub, and choose it again.";
+    case DriveFault::Medium:
+        return "The drive reported a fault: it may be failing. Please try another drive.";
+    case DriveFault::NoRoom:
+        return "The drive ended before the whole image was written: it is smaller than it "
+               "reports. Please use another drive.";
+    case DriveFault::Other: return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void DriveFaultText(char* out, size_t size, const char* text, uint32_t error,
                     const char* systemText) {
     char cause[kDriveFaultTextSize / 2];
-    switch (ClassifyDriveError(error)) {
-    case DriveFault::AccessDenied:
-        std::snprintf(cause, sizeof cause,
-                      "Windows refused access to the drive. Another program may be using it, or "
-                      "a security program may block writing to drives: close that program or "
-                      "allow Halcyra Creator in it, then try again.");
-        break;
-    case DriveFault::WriteProtected:
-        std::snprintf(cause, sizeof cause,
-                      "The drive is write-protected. Slide its lock switch off, or use another "
-                      "drive.");
-        break;
-    case DriveFault::Gone:
-        std::snprintf(cause, sizeof cause,
-                      "The drive was removed or stopped answering. Plug it in again, straight "
-                      "into the computer rather than through a hub, and choose it again.");
-        break;
-    case DriveFault::Medium:
-        std::snprintf(cause, sizeof cause,
-                      "The drive reported a fault: it may be failing. Please try another drive.");
-        break;
-    case DriveFault::NoRoom:
-        std::snprintf(cause, sizeof cause,
-                      "The drive ended before the whole image was written: it is smaller than it "
-                      "reports. Please use another drive.");
-        break;
-    case DriveFault::Other: {
+    if (const char* known = KnownFaultText(ClassifyDriveError(error))) {
+        std::snprintf(cause, sizeof cause, "%s", known);
+    } else {
         char system[kDriveFaultTextSize / 2 - 32];
         std::snprintf(system, sizeof system, "%s", systemText ? systemText : "");
         CleanSystemText(system);
@@ -80,8 +83,6 @@ void DriveFaultText(char* out, size_t size, const char* text, uint32_t error,
             std::snprintf(cause, sizeof cause, "Windows reported error %lu.",
                           static_cast<unsigned long>(error));
         }
-        break;
-    }
     }
     std::snprintf(out, size, "%s\n\n%s", text, cause);
 }
